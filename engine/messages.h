@@ -1,0 +1,20 @@
+// The texts the engine reports, word for word as users see them.
+#pragma once
+
+namespace tessel::messages {
+
+inline constexpr char kSplitSucceeded[] = "Successfully broken file into pieces";
+inline constexpr char kSplitCannotOpenInput[] = "Unable to break file into pieces";
+inline constexpr char kSplitFailed[] = "Error - Unable to break file into pieces";
+inline constexpr char kSplitFailedInfoOpen[] = "Tessel could not break file [";
+
+inline constexpr char kJoinSucceeded[] = "The Files have been successfully joined";
+inline constexpr char kJoinFailed[] = "Error - Unable to join pieces into a file";
+inline constexpr char kJoinFailedInfoOpen[] = "Tessel could not join pieces into a file [";
+
+inline constexpr char kBatchFailedInfoOpen[] = "Tessel could not create batch file [";
+
+// Closes the three "could not ... [path" texts above.
+inline constexpr char kFailedInfoClose[] = "].";
+
+}  // namespace tessel::messages

@@ -1,0 +1,26 @@
+// The values the window hands to the engine and the engine hands back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tessel {
+
+struct SharedSettings {
+    std::string OutputFolder;    // where a split writes its pieces
+    std::string PieceExtension;  // ".BRK": ends every piece name
+    std::int64_t ChunkSize = 0;  // bytes per piece
+    std::string InfoMessage;     // shown by the information dialog
+    std::string StatusMessage;   // shown in the main window's status line
+    double PieceCount = 0.0;     // input size / chunk size, as the last split computed it
+};
+
+// Defaults every start begins from; nothing is read from or saved to disk.
+inline constexpr char kDefaultPieceExtension[] = ".BRK";
+inline constexpr std::int64_t kDefaultChunkSize = 1457644;
+
+// Gives the settings their start-up values: OutputFolder, PieceExtension, InfoMessage and
+// ChunkSize, in that order. StatusMessage and PieceCount are left as they are.
+void SetStartupDefaults(SharedSettings& settings);
+
+}  // namespace tessel

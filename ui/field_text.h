@@ -1,0 +1,38 @@
+// Text rules of the main window's fields, kept free of Qt so they can be fuzzed and tested alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessel::ui {
+
+// The text cut before its first NUL character; a text without one comes back whole.
+std::string CutAtNul(std::string_view text);
+
+// The chunk-size field's text as a whole number of bytes, or nothing when it does not read as a
+// decimal whole number (blanks around it allowed) in the signed 64-bit range (empty, letters, a lone sign, out of range).
+std::optional<std::int64_t> ParseChunkSize(std::string_view text);
+
+// The entries of the preset list, in list order: a medium's label, blanks, and its size in bytes
+// ending at the last column, laid out for a fixed-pitch font.
+inline constexpr std::array<std::string_view, 11> kPresetEntries = {
+    "Diskette 3'5 High Density (1.44 MB)        1457644",
+    "Diskette 5'25 High Density (1.2 MM)        1258292",
+    "Diskette 2.8 MB                            2936012",
+    "Diskette 4 MB                              4194304",
+    "Iomega Zip 100 (100 MB)                  104857600",
+    "SuperDisk LS-120 (120 MB)                 125829120",
+    "Iomega Zip 250 (250 MB)                  262144000",
+    "CD-ROM (350 MB)                          367001600",
+    "Jaz Disk 1 GB                           1073741824",
+    "Jaz Disk 2 GB                           2147483648",
+    "Custom                                           0",
+};
+
+// The size text of a preset entry: its last 10 characters with blanks removed from both ends.
+std::string PresetSizeText(std::string_view entry);
+
+}  // namespace tessel::ui
