@@ -11,7 +11,7 @@ namespace tessel {
 
 // Shows the split's summary modally; returns once the user has dismissed it.
 class InfoDialog {
-public:
+  public:
     virtual ~InfoDialog() = default;
     virtual void ShowModal(const std::string& infoMessage) = 0;
 };

@@ -22,7 +22,7 @@ struct CopyResult {
 
 // An open file. Closing happens in the destructor, so every way out releases it.
 class File {
-public:
+  public:
     virtual ~File() = default;
     File() = default;
     File(const File&) = delete;
@@ -40,7 +40,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // Length in bytes of the regular file at `path`; nothing for a missing, unreadable or

@@ -16,7 +16,9 @@ std::string_view TrimBlanks(std::string_view text) {
 
 }  // namespace
 
-std::string CutAtNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
+std::string CutAtNul(std::string_view text) {
+    return std::string(text.substr(0, text.find('\0')));
+}
 
 std::optional<std::int64_t> ParseChunkSize(std::string_view text) {
     text = TrimBlanks(text);  // blanks typed around the digits are forgiven

@@ -13,7 +13,8 @@ namespace tessel::ui {
 std::string CutAtNul(std::string_view text);
 
 // The chunk-size field's text as a whole number of bytes, or nothing when it does not read as a
-// decimal whole number (blanks around it allowed) in the signed 64-bit range (empty, letters, a lone sign, out of range).
+// decimal whole number (blanks around it allowed) in the signed 64-bit range (empty, letters, a
+// lone sign, out of range).
 std::optional<std::int64_t> ParseChunkSize(std::string_view text);
 
 // The entries of the preset list, in list order: a medium's label, blanks, and its size in bytes

@@ -17,7 +17,7 @@ namespace {
 
 // Owns a descriptor; closes it on every way out.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : fd_(fd) {}
     ~Descriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -27,7 +27,7 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -55,7 +55,7 @@ bool WriteAll(int fd, const std::byte* from, std::size_t size) {
 }
 
 class PosixFile final : public File {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
 
     int fd() const { return fd_.get(); }
@@ -80,7 +80,7 @@ public:
         return rc == 0;
     }
 
-private:
+  private:
     // Large sequential reads and writes through the caller's buffer.
     CopyResult CopyThroughBuffer(int from, std::int64_t count, std::span<std::byte> buffer) {
         CopyResult result;
@@ -118,7 +118,7 @@ std::unique_ptr<File> OpenLocked(const std::string& path, int flags, int lockKin
 }
 
 class PosixFileSystem final : public FileSystem {
-public:
+  public:
     std::optional<std::int64_t> FileLength(const std::string& path) override {
         struct stat info {};
         if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -160,8 +160,12 @@ FileSystem& DefaultFileSystem() {
     return fileSystem;
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
-std::string DefaultOutputFolder() { return "/tmp/Tessel"; }
+std::string DefaultOutputFolder() {
+    return "/tmp/Tessel";
+}
 
 }  // namespace tessel::platform

@@ -9,7 +9,7 @@
 namespace tessel::testing {
 
 class TempFolder {
-public:
+  public:
     // Made under $TMPDIR (or /tmp), or under `parent` when one is given.
     TempFolder();
     explicit TempFolder(const std::filesystem::path& parent);
@@ -21,7 +21,7 @@ public:
     // The path of `name` inside the folder, as the engine takes it.
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
