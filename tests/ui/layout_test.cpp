@@ -1,0 +1,283 @@
+// The main window as it stands after start-up: every control's kind, place, texts, fonts and
+// pictures, the focus order, the colours, the cursor and the centring.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <cmath>
+
+#include "engine/shared_settings.h"
+#include "tests/ui/ui_fakes.h"
+
+namespace tessel::testing {
+namespace {
+
+constexpr int kTwips = 15;
+
+enum class Font { Default, Sans, SansBold, Fixed, StatusBold, Link };
+
+// One row per control, in twips, as the window is designed.
+struct Row {
+    const char* name;
+    const char* kind;
+    const char* container;
+    int left, top, width, height;
+    const char* text;  // caption, title or start-up text; nullptr where there is none
+    const char* tooltip;
+    Font font;
+};
+
+const Row kRows[] = {
+    {"Image1", "QLabel", "frmMain", -345, 0, 6300, 420, nullptr, "", Font::Default},
+    {"frmButtons", "QGroupBox", "frmMain", 105, 435, 5535, 780, "", "", Font::Default},
+    {"imgSplit", "QLabel", "frmButtons", 615, 225, 1905, 495, nullptr, "Break the file",
+     Font::Default},
+    {"ImgJoin", "QLabel", "frmButtons", 2835, 225, 1905, 495, nullptr, "Join the file",
+     Font::Default},
+    {"framOpen", "QGroupBox", "frmMain", 105, 1215, 5535, 2235, "", "", Font::Default},
+    {"lblFile", "QLabel", "framOpen", 360, 240, 2535, 375, "File to Split or Join", "",
+     Font::SansBold},
+    {"txtFileName", "QLineEdit", "framOpen", 360, 600, 4095, 375, "", "", Font::Sans},
+    {"cmdOpenFile", "QPushButton", "framOpen", 4560, 600, 615, 375, "",
+     "Click this button to choose the file to split or join", Font::Default},
+    {"lblFolder", "QLabel", "framOpen", 360, 1200, 2535, 375, "Output Folder", "", Font::SansBold},
+    {"txtFolder", "QLineEdit", "framOpen", 375, 1560, 4095, 375, "/tmp/Tessel", "", Font::Sans},
+    {"cmdOpenFolder", "QPushButton", "framOpen", 4560, 1560, 615, 375, "",
+     "The folder where the split file should be saved", Font::Default},
+    {"frmOutputSize", "QGroupBox", "frmMain", 120, 3555, 5535, 1425, "Output Options", "",
+     Font::Default},
+    {"lblOutPutFileSize", "QLabel", "frmOutputSize", 360, 360, 1305, 270, "File Size :", "",
+     Font::Default},
+    {"lstFormat", "QListWidget", "frmOutputSize", 1965, 375, 3480, 300, nullptr, "", Font::Fixed},
+    {"lblFileChunk", "QLabel", "frmOutputSize", 360, 720, 1830, 270, "Split Size ( Bytes) : ", "",
+     Font::Default},
+    {"txtFileChunk", "QLineEdit", "frmOutputSize", 1965, 705, 1335, 300, "1457644",
+     "Choose the file chunk size. Chunk size is the size of the file pieces. The input file will "
+     "be broken into pieces of this size. ",
+     Font::Fixed},
+    {"chkBatchFile", "QCheckBox", "frmOutputSize", 405, 1065, 4890, 285,
+     "  Generate Batch file for merging.", "", Font::Default},
+    {"framButon", "QGroupBox", "frmMain", 120, 4965, 5535, 855, "", "", Font::Default},
+    {"imgHelp", "QLabel", "framButon", 2370, 210, 1365, 585, nullptr, "", Font::Default},
+    {"imgExit", "QLabel", "framButon", 3855, 210, 1365, 585, nullptr, "Exit Tessel", Font::Default},
+    {"Picture1", "QFrame", "frmMain", 150, 5925, 5520, 255, nullptr, "", Font::Default},
+    {"lblStatus", "QLabel", "Picture1", 165, 15, 3855, 255,
+     "Please select a file to Split or Join.", "", Font::StatusBold},
+    {"lblURL", "QLabel", "frmMain", 4035, 6255, 1620, 255, "tessel.example.org", "", Font::Link},
+};
+
+// Pictures shown at their natural size, in pixels.
+struct PictureRow {
+    const char* name;
+    int width, height;
+};
+const PictureRow kPictures[] = {{"Image1", 420, 28},
+                                {"imgSplit", 127, 33},
+                                {"ImgJoin", 127, 33},
+                                {"imgHelp", 91, 39},
+                                {"imgExit", 91, 39}};
+const PictureRow kButtonPictures[] = {{"cmdOpenFile", 23, 26}, {"cmdOpenFolder", 26, 30}};
+
+const char* const kHandCursorControls[] = {"imgSplit",    "ImgJoin",       "imgHelp", "imgExit",
+                                           "cmdOpenFile", "cmdOpenFolder", "lblURL"};
+const char* const kFocusOrder[] = {"txtFileName", "cmdOpenFile",  "txtFolder",   "cmdOpenFolder",
+                                   "lstFormat",   "txtFileChunk", "chkBatchFile"};
+
+QString TextOf(QWidget* widget) {
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* field = qobject_cast<QLineEdit*>(widget)) return field->text();
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    return {};
+}
+
+void ExpectFont(const QFont& font, Font expected, const char* name) {
+    struct Want {
+        const char* family;
+        double points;
+        bool bold, underline;
+        const char* substitute;
+    };
+    const Want sans{"MS Sans Serif", 9.75, false, false, "Liberation Sans"};
+    Want want = sans;
+    switch (expected) {
+        case Font::Default:
+            want = {"MS Sans Serif", 8.25, false, false, "Liberation Sans"};
+            break;
+        case Font::Sans:
+            break;
+        case Font::SansBold:
+            want.bold = true;
+            break;
+        case Font::Fixed:
+            want = {"Courier New", 9.75, false, false, "Liberation Mono"};
+            break;
+        case Font::StatusBold:
+            want = {"MS Sans Serif", 8.25, true, false, "Liberation Sans"};
+            break;
+        case Font::Link:
+            want = {"MS Sans Serif", 8.25, false, true, "Liberation Sans"};
+            break;
+    }
+    EXPECT_EQ(font.family(), want.family) << name;
+    EXPECT_DOUBLE_EQ(font.pointSizeF(), want.points) << name;
+    EXPECT_EQ(font.bold(), want.bold) << name;
+    EXPECT_EQ(font.underline(), want.underline) << name;
+    const QString shown = QFontInfo(font).family();
+    EXPECT_TRUE(shown == want.family || shown == want.substitute)
+        << name << " shows " << shown.toStdString();
+}
+
+using LayoutTest = MainWindowTest;
+
+TEST_F(LayoutTest, EveryControlHasItsKindPlaceTextsAndFont) {
+    EXPECT_EQ(window->windowTitle(), "Tessel v.1.0");
+    EXPECT_EQ(window->size(), QSize(5745 / kTwips, 6540 / kTwips));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window must not be resizable";
+    ExpectFont(window->font(), Font::Default, "frmMain");
+
+    for (const Row& row : kRows) {
+        auto* control = Find<QWidget>(row.name);
+        if (control == nullptr) continue;
+        EXPECT_TRUE(control->inherits(row.kind)) << row.name;
+        EXPECT_EQ(control->parentWidget()->objectName(), row.container) << row.name;
+        EXPECT_EQ(control->geometry(), QRect(row.left / kTwips, row.top / kTwips,
+                                             row.width / kTwips, row.height / kTwips))
+            << row.name;
+        if (row.text != nullptr) {
+            EXPECT_EQ(TextOf(control), QString::fromUtf8(row.text)) << row.name;
+        }
+        EXPECT_EQ(control->toolTip(), QString::fromUtf8(row.tooltip)) << row.name;
+        ExpectFont(control->font(), row.font, row.name);
+    }
+}
+
+TEST_F(LayoutTest, PicturesAppearAtTheirNaturalSize) {
+    for (const auto& picture : kPictures) {
+        auto* image = Find<QLabel>(picture.name);
+        if (image == nullptr) continue;
+        EXPECT_EQ(image->pixmap().size(), QSize(picture.width, picture.height)) << picture.name;
+        EXPECT_FALSE(image->hasScaledContents()) << picture.name;
+    }
+    for (const auto& picture : kButtonPictures) {
+        auto* button = Find<QPushButton>(picture.name);
+        if (button == nullptr) continue;
+        EXPECT_FALSE(button->icon().isNull()) << picture.name;
+        EXPECT_EQ(button->iconSize(), QSize(picture.width, picture.height)) << picture.name;
+        EXPECT_TRUE(button->text().isEmpty()) << picture.name;
+    }
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
+}
+
+TEST_F(LayoutTest, StartsWithTheDefaultsAndTheFocusInTheFileField) {
+    EXPECT_EQ(settings.OutputFolder, "/tmp/Tessel");
+    EXPECT_EQ(settings.PieceExtension, ".BRK");
+    EXPECT_EQ(settings.ChunkSize, 1457644);
+    EXPECT_EQ(settings.InfoMessage, "");
+    EXPECT_EQ(settings.StatusMessage, "");
+    EXPECT_EQ(settings.PieceCount, 0.0);
+
+    EXPECT_EQ(Find<QLineEdit>("txtFileName")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>("txtFolder")->text(), "/tmp/Tessel");
+    EXPECT_EQ(Find<QLineEdit>("txtFileChunk")->text(), "1457644");
+    EXPECT_FALSE(Find<QLineEdit>("txtFileChunk")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("txtFolder")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkBatchFile")->isChecked());
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Please select a file to Split or Join.");
+    EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("txtFileName"));
+
+    auto* list = Find<QListWidget>("lstFormat");
+    ASSERT_EQ(list->count(), 11);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_FALSE(list->isSortingEnabled());
+    EXPECT_EQ(list->item(0)->text(), "Diskette 3'5 High Density (1.44 MB)        1457644");
+    EXPECT_EQ(list->item(1)->text(), "Diskette 5'25 High Density (1.2 MM)        1258292");
+    EXPECT_EQ(list->item(5)->text(), "SuperDisk LS-120 (120 MB)                 125829120");
+    EXPECT_EQ(list->item(10)->text(), "Custom                                           0");
+}
+
+TEST_F(LayoutTest, TabVisitsTheInputsInDesignOrderAndNothingElse) {
+    auto* first = Find<QWidget>("txtFileName");
+    QStringList visited;
+    QWidget* widget = first;
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->window() == window.get())
+            visited << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    QStringList expected;
+    for (const char* name : kFocusOrder) expected << name;
+    EXPECT_EQ(visited, expected);
+
+    for (const char* name :
+         {"Image1", "imgSplit", "ImgJoin", "imgHelp", "imgExit", "lblURL", "lblStatus", "framOpen",
+          "frmButtons", "frmOutputSize", "framButon", "Picture1"})
+        EXPECT_EQ(Find<QWidget>(name)->focusPolicy(), Qt::NoFocus) << name;
+}
+
+TEST_F(LayoutTest, WhiteThroughoutWithTheStatusInDarkGreyAndAHandOverWhatCanBeClicked) {
+    const QColor white(255, 255, 255);
+    for (const char* name : {"frmButtons", "framOpen", "frmOutputSize", "framButon", "chkBatchFile",
+                             "cmdOpenFile", "cmdOpenFolder", "Picture1"}) {
+        auto* control = Find<QWidget>(name);
+        EXPECT_EQ(control->palette().color(control->backgroundRole()), white) << name;
+    }
+    EXPECT_EQ(window->palette().color(window->backgroundRole()), white);
+    EXPECT_TRUE(window->autoFillBackground());
+    EXPECT_FALSE(Find<QLabel>("lblStatus")->autoFillBackground()) << "labels are transparent";
+    EXPECT_EQ(Find<QLabel>("lblStatus")->palette().color(QPalette::WindowText), QColor(64, 64, 64));
+    EXPECT_EQ(Find<QLabel>("lblOutPutFileSize")->palette().color(QPalette::WindowText),
+              QColor(0, 0, 0));
+
+    for (const char* name : kHandCursorControls) {
+        const QCursor cursor = Find<QWidget>(name)->cursor();
+        EXPECT_EQ(cursor.shape(), Qt::BitmapCursor) << name;
+        EXPECT_EQ(cursor.hotSpot(), QPoint(12, 1)) << name;
+        EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32)) << name;
+    }
+    for (const char* name : {"Image1", "txtFileName", "lblStatus"})
+        EXPECT_NE(Find<QWidget>(name)->cursor().shape(), Qt::BitmapCursor) << name;
+}
+
+TEST_F(LayoutTest, OpensCentredOnThePrimaryScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    EXPECT_LE(std::abs((frame.left() - screen.left()) - (screen.right() - frame.right())), 1);
+    EXPECT_LE(std::abs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())), 1);
+}
+
+TEST_F(LayoutTest, AFileDroppedOnTheWindowLandsInTheFileField) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile("/tmp/some folder/report.doc")});
+    QDragEnterEvent enter(QPoint(20, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    EXPECT_EQ(Find<QLineEdit>("txtFileName")->text(), "/tmp/some folder/report.doc");
+
+    QMimeData text;
+    text.setText("not a file");
+    QDragEnterEvent enterText(QPoint(20, 200), Qt::CopyAction, &text, Qt::LeftButton,
+                              Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enterText);
+    EXPECT_FALSE(enterText.isAccepted());
+    QDropEvent dropText(QPointF(20, 200), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropText);
+    EXPECT_EQ(Find<QLineEdit>("txtFileName")->text(), "/tmp/some folder/report.doc");
+}
+
+}  // namespace
+}  // namespace tessel::testing

@@ -1,0 +1,111 @@
+// Fakes for what the window asks of the desktop, and a main window built on them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/shared_settings.h"
+#include "engine/split.h"
+#include "platform/desktop/desktop_services.h"
+#include "ui/frm_main.h"
+
+namespace tessel::testing {
+
+// Answers the file dialog and the folder browser with set answers (nothing = cancelled), and
+// records what the window handed them and which control had the focus meanwhile.
+struct FakeDialogs final : desktop::DialogService {
+    struct Request {
+        QWidget* owner = nullptr;
+        QString title;
+        QString folder;
+        QString filter;
+        QWidget* focus = nullptr;
+    };
+    std::optional<QString> fileAnswer;
+    std::optional<QString> folderAnswer;
+    std::vector<Request> fileRequests;
+    std::vector<Request> folderRequests;
+
+    std::optional<QString> ChooseFile(QWidget* owner, const QString& title, const QString& folder,
+                                      const QString& filter) override {
+        fileRequests.push_back({owner, title, folder, filter, owner->focusWidget()});
+        return fileAnswer;
+    }
+    std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
+                                        const QString& root) override {
+        folderRequests.push_back({owner, title, root, {}, owner->focusWidget()});
+        return folderAnswer;
+    }
+};
+
+struct FakeHelp final : desktop::HelpService {
+    std::vector<std::pair<QWidget*, QString>> requests;
+    void ShowContents(QWidget* owner, const QString& helpFile) override {
+        requests.emplace_back(owner, helpFile);
+    }
+};
+
+struct FakeShell final : desktop::ShellService {
+    QStringList addresses;
+    void OpenWebAddress(const QString& address) override { addresses.push_back(address); }
+};
+
+struct FakeProgram final : desktop::ProgramService {
+    int endings = 0;
+    void EndProgram() override { ++endings; }
+};
+
+// Records each summary the split shows; `whileShown` runs where the user would read it.
+struct FakeSummary final : InfoDialog {
+    std::vector<std::string> shown;
+    std::function<void()> whileShown;
+    void ShowModal(const std::string& infoMessage) override {
+        shown.push_back(infoMessage);
+        if (whileShown) whileShown();
+    }
+};
+
+// A main window on fresh shared settings and fakes, shown and active.
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Open(summary); }
+
+    // Builds the window anew, showing its summaries through `dialog`.
+    void Open(InfoDialog& dialog) {
+        window.reset();
+        settings = SharedSettings{};
+        window = std::make_unique<ui::frmMain>(
+            settings, desktop::DesktopServices{dialogs, help, shell, program}, dialog);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    template <typename Control>
+    Control* Find(const char* name) const {
+        auto* control = window->findChild<Control*>(QString::fromLatin1(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+
+    void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
+
+    SharedSettings settings;
+    FakeDialogs dialogs;
+    FakeHelp help;
+    FakeShell shell;
+    FakeProgram program;
+    FakeSummary summary;
+    std::unique_ptr<ui::frmMain> window;
+};
+
+}  // namespace tessel::testing

@@ -1,0 +1,25 @@
+#include "ui/clickable_label.h"
+
+#include <QMouseEvent>
+
+namespace tessel::ui {
+
+ClickableLabel::ClickableLabel(QWidget* parent) : QLabel(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    setScaledContents(false);  // pictures keep their natural size
+}
+
+void ClickableLabel::mousePressEvent(QMouseEvent* event) {
+    pressed_ = event->button() == Qt::LeftButton;
+    event->accept();
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    pressed_ = false;
+    event->accept();
+    if (click) emit clicked();
+}
+
+}  // namespace tessel::ui

@@ -1,0 +1,356 @@
+#include "ui/frm_main.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+#include <optional>
+#include <string>
+
+#include "engine/join.h"
+#include "engine/merge_batch.h"
+#include "ui/busy_operation.h"
+#include "ui/clickable_label.h"
+#include "ui/field_text.h"
+#include "ui/look.h"
+#include "ui/mod_main.h"
+#include "ui/system_text.h"
+
+namespace tessel::ui {
+namespace {
+
+constexpr QSize kClientSize{5745 / kTwipsPerPixel, 6540 / kTwipsPerPixel};
+constexpr double kStatusPoints = 8.25;
+constexpr QColor kStatusTextColour{64, 64, 64};
+
+constexpr char kCaption[] = "Tessel v.1.0";
+constexpr char kStartStatus[] = "Please select a file to Split or Join.";
+constexpr char kSplitting[] = "Breaking file into pieces...";
+constexpr char kJoining[] = "Joining pieces...";
+
+constexpr char kChooseFileTitle[] = "Add file to break or Join";
+constexpr char kChooseFileFolder[] = "/";
+constexpr char kChooseFileFilter[] = "All Files (*)";
+constexpr char kChooseFolderTitle[] = "Select a folder";
+constexpr char kChooseFolderRoot[] = "/";
+// The shown link leaves out the scheme so that it fits its label.
+constexpr char kLinkCaption[] = "tessel.example.org";
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// Blanks (spaces only) removed from both ends.
+QString TrimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == u' ') ++first;
+    while (last > first && text[last - 1] == u' ') --last;
+    return text.mid(first, last - first);
+}
+
+void SetTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
+template <typename Control>
+Control* Make(QWidget* container, const char* name, QRect geometry) {
+    auto* control = new Control(container);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+QLabel* MakeLabel(QWidget* container, const char* name, QRect geometry, const char* caption) {
+    auto* label = Make<QLabel>(container, name, geometry);
+    label->setText(Text(caption));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+ClickableLabel* MakeImageButton(QWidget* container, const char* name, QRect geometry,
+                                const char* picture, const char* tooltip) {
+    auto* image = Make<ClickableLabel>(container, name, geometry);
+    image->setPixmap(Picture(QString::fromLatin1(picture)));
+    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image->setToolTip(Text(tooltip));
+    image->setCursor(HandCursor());
+    return image;
+}
+
+QPushButton* MakePictureButton(QWidget* container, const char* name, QRect geometry,
+                               const char* picture, const char* tooltip) {
+    auto* button = Make<QPushButton>(container, name, geometry);
+    const QPixmap pixmap = Picture(QString::fromLatin1(picture));
+    button->setIcon(QIcon(pixmap));
+    button->setIconSize(pixmap.size());
+    button->setToolTip(Text(tooltip));
+    button->setCursor(HandCursor());
+    button->setAutoDefault(false);
+    PaintWhite(*button);
+    return button;
+}
+
+QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const QFont& font) {
+    auto* field = Make<QLineEdit>(container, name, geometry);
+    field->setFont(font);
+    field->setAcceptDrops(false);  // a file dropped on it goes to the window's drop reaction
+    return field;
+}
+
+// The split's summary dialog, after which the half second before progress shows starts anew:
+// time spent reading the summary is not time spent copying.
+class SummaryThenCopy final : public InfoDialog {
+  public:
+    SummaryThenCopy(InfoDialog& summary, BusyOperation& busy) : summary_(summary), busy_(busy) {}
+    void ShowModal(const std::string& infoMessage) override {
+        summary_.ShowModal(infoMessage);
+        busy_.RestartClock();
+    }
+
+  private:
+    InfoDialog& summary_;
+    BusyOperation& busy_;
+};
+
+}  // namespace
+
+frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary)
+    : settings_(settings), services_(services), summary_(summary) {
+    setObjectName("frmMain");
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(Text(kCaption));
+    setWindowIcon(WindowIcon());
+    setFont(SansFont(kDefaultPoints));
+    PaintWhite(*this);
+    setFixedSize(kClientSize);
+    setAcceptDrops(true);
+
+    BuildBanner();
+    BuildActionImages();
+    BuildChoosers();
+    BuildOutputOptions();
+    BuildHelpAndExit();
+    BuildStatusAndLink();
+    SetTabOrder();
+    ConnectReactions();
+
+    // Load: centring first, then the start-up initialisation.
+    CentreOnPrimaryScreen(*this);
+    StartupInitialisation();
+    txtFileName_->setFocus();
+}
+
+void frmMain::BuildBanner() {
+    // Wider than the window: both ends are cut off.
+    Image1_ = Make<QLabel>(this, "Image1", FromTwips(-345, 0, 6300, 420));
+    Image1_->setPixmap(Picture("banner.jpg"));
+}
+
+void frmMain::BuildActionImages() {
+    frmButtons_ = Make<QGroupBox>(this, "frmButtons", FromTwips(105, 435, 5535, 780));
+    imgSplit_ = MakeImageButton(frmButtons_, "imgSplit", FromTwips(615, 225, 1905, 495),
+                                "break.jpg", "Break the file");
+    ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.jpg",
+                               "Join the file");
+}
+
+void frmMain::BuildChoosers() {
+    framOpen_ = Make<QGroupBox>(this, "framOpen", FromTwips(105, 1215, 5535, 2235));
+    const QFont captionFont = SansFont(kFieldPoints, true);
+    const QFont fieldFont = SansFont(kFieldPoints);
+
+    lblFile_ =
+        MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), "File to Split or Join");
+    lblFile_->setFont(captionFont);
+    txtFileName_ = MakeField(framOpen_, "txtFileName", FromTwips(360, 600, 4095, 375), fieldFont);
+    cmdOpenFile_ =
+        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.gif",
+                          "Click this button to choose the file to split or join");
+
+    lblFolder_ =
+        MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), "Output Folder");
+    lblFolder_->setFont(captionFont);
+    txtFolder_ = MakeField(framOpen_, "txtFolder", FromTwips(375, 1560, 4095, 375), fieldFont);
+    cmdOpenFolder_ =
+        MakePictureButton(framOpen_, "cmdOpenFolder", FromTwips(4560, 1560, 615, 375),
+                          "open_folder.gif", "The folder where the split file should be saved");
+}
+
+void frmMain::BuildOutputOptions() {
+    frmOutputSize_ = Make<QGroupBox>(this, "frmOutputSize", FromTwips(120, 3555, 5535, 1425));
+    frmOutputSize_->setTitle(Text("Output Options"));
+
+    lblOutPutFileSize_ = MakeLabel(frmOutputSize_, "lblOutPutFileSize",
+                                   FromTwips(360, 360, 1305, 270), "File Size :");
+    SetTextColour(*lblOutPutFileSize_, Qt::black);
+
+    lstFormat_ = Make<QListWidget>(frmOutputSize_, "lstFormat", FromTwips(1965, 375, 3480, 300));
+    lstFormat_->setFont(FixedFont(kFieldPoints));
+    lstFormat_->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstFormat_->setSortingEnabled(false);
+    lstFormat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstFormat_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+
+    lblFileChunk_ = MakeLabel(frmOutputSize_, "lblFileChunk", FromTwips(360, 720, 1830, 270),
+                              "Split Size ( Bytes) : ");
+    txtFileChunk_ = MakeField(frmOutputSize_, "txtFileChunk", FromTwips(1965, 705, 1335, 300),
+                              FixedFont(kFieldPoints));
+    txtFileChunk_->setText(QString::number(kDefaultChunkSize));
+    txtFileChunk_->setToolTip(
+        Text("Choose the file chunk size. Chunk size is the size of the file pieces. The input "
+             "file will be broken into pieces of this size. "));
+
+    chkBatchFile_ =
+        Make<QCheckBox>(frmOutputSize_, "chkBatchFile", FromTwips(405, 1065, 4890, 285));
+    chkBatchFile_->setText(Text("  Generate Batch file for merging."));
+    PaintWhite(*chkBatchFile_);
+}
+
+void frmMain::BuildHelpAndExit() {
+    framButon_ = Make<QGroupBox>(this, "framButon", FromTwips(120, 4965, 5535, 855));
+    imgHelp_ =
+        MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.jpg", "");
+    imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.jpg",
+                               "Exit Tessel");
+}
+
+void frmMain::BuildStatusAndLink() {
+    Picture1_ = Make<QFrame>(this, "Picture1", FromTwips(150, 5925, 5520, 255));
+    Picture1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PaintWhite(*Picture1_);
+
+    lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 3855, 255), kStartStatus);
+    lblStatus_->setFont(SansFont(kStatusPoints, true));
+    SetTextColour(*lblStatus_, kStatusTextColour);
+
+    lblURL_ = Make<ClickableLabel>(this, "lblURL", FromTwips(4035, 6255, 1620, 255));
+    lblURL_->setText(Text(kLinkCaption));
+    lblURL_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblURL_->setFont(SansFont(kStatusPoints, false, true));
+    lblURL_->setCursor(HandCursor());
+}
+
+void frmMain::SetTabOrder() {
+    // Frames, labels and images never take the focus; the rest follow the design's order.
+    QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,   cmdOpenFolder_,
+                              lstFormat_,   txtFileChunk_, chkBatchFile_};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void frmMain::ConnectReactions() {
+    connect(cmdOpenFile_, &QPushButton::clicked, this, &frmMain::ChooseFile);
+    connect(cmdOpenFolder_, &QPushButton::clicked, this, &frmMain::ChooseFolder);
+    connect(lstFormat_, &QListWidget::itemSelectionChanged, this, &frmMain::TakeChosenPreset);
+    connect(imgSplit_, &ClickableLabel::clicked, this, &frmMain::Split);
+    connect(ImgJoin_, &ClickableLabel::clicked, this, &frmMain::Join);
+    connect(imgHelp_, &ClickableLabel::clicked, this, &frmMain::ShowHelp);
+    connect(imgExit_, &ClickableLabel::clicked, this, [this] { services_.program.EndProgram(); });
+    connect(lblURL_, &ClickableLabel::clicked, this,
+            [this] { modMain::OpenWebSite(services_.shell); });
+}
+
+void frmMain::StartupInitialisation() {
+    SetStartupDefaults(settings_);
+    txtFolder_->setText(FromSystemText(settings_.OutputFolder));
+    txtFileChunk_->setText(QString::number(settings_.ChunkSize));
+    for (const auto entry : kPresetEntries)
+        lstFormat_->addItem(
+            QString::fromLatin1(entry.data(), static_cast<qsizetype>(entry.size())));
+    txtFileChunk_->setEnabled(false);
+}
+
+void frmMain::ChooseFile() {
+    const auto chosen = services_.dialogs.ChooseFile(
+        this, Text(kChooseFileTitle), Text(kChooseFileFolder), Text(kChooseFileFilter));
+    if (chosen) txtFileName_->setText(TrimBlanks(*chosen));
+}
+
+void frmMain::ChooseFolder() {
+    txtFolder_->setFocus();
+    const auto chosen =
+        services_.dialogs.ChooseFolder(this, Text(kChooseFolderTitle), Text(kChooseFolderRoot));
+    if (chosen) txtFolder_->setText(*chosen);
+}
+
+void frmMain::TakeChosenPreset() {
+    std::optional<std::string> chosenSize;
+    for (int i = 0; i < lstFormat_->count(); ++i) {
+        if (!lstFormat_->item(i)->isSelected()) continue;
+        chosenSize = PresetSizeText(lstFormat_->item(i)->text().toStdString());
+        txtFileChunk_->setText(QString::fromStdString(*chosenSize));
+    }
+    // Compared as a number; no selection counts as 0.
+    const std::int64_t size = chosenSize ? ParseChunkSize(*chosenSize).value_or(0) : 0;
+    if (size == 0) {
+        txtFileChunk_->setEnabled(true);
+        txtFileChunk_->setFocus();
+    } else {
+        txtFileChunk_->setEnabled(false);
+    }
+}
+
+void frmMain::Split() {
+    settings_.OutputFolder = CutAtNul(ToSystemPath(txtFolder_->text()));
+    const auto chunkSize = ParseChunkSize(CutAtNul(txtFileChunk_->text().toStdString()));
+    if (!chunkSize) {
+        // Refused before the engine runs: nothing is written, not even a batch file, which
+        // would list the piece count of an earlier split.
+        lblStatus_->setText(Text(kSplitSizeRefused));
+        return;
+    }
+    settings_.ChunkSize = *chunkSize;
+    const std::string fileName = ToSystemPath(txtFileName_->text());
+
+    BusyOperation busy(*lblStatus_, Text(kSplitting));
+    SummaryThenCopy summary(summary_, busy);
+    SplitFile(settings_, fileName, summary, busy.Progress());
+    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
+    if (chkBatchFile_->isChecked()) WriteMergeBatch(settings_, fileName);
+}
+
+void frmMain::Join() {
+    BusyOperation busy(*lblStatus_, Text(kJoining));
+    JoinFiles(settings_, ToSystemPath(txtFileName_->text()), busy.Progress());
+    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
+}
+
+void frmMain::ShowHelp() {
+    const QString helpFile =
+        QDir(QCoreApplication::applicationDirPath()).filePath(Text(kHelpFileName));
+    services_.help.ShowContents(this, helpFile);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // Closing the window by any means ends the program, like the Exit image.
+    event->accept();
+    services_.program.EndProgram();
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    const auto* mime = event->mimeData();
+    if (mime->hasUrls() && mime->urls().constFirst().isLocalFile()) event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const auto* mime = event->mimeData();
+    if (!mime->hasUrls() || !mime->urls().constFirst().isLocalFile()) return;
+    txtFileName_->setText(QDir::toNativeSeparators(mime->urls().constFirst().toLocalFile()));
+    event->acceptProposedAction();
+}
+
+}  // namespace tessel::ui

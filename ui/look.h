@@ -1,0 +1,56 @@
+// The look both Tessel windows share: white surfaces, the fonts they ask for by name, the
+// window icon, the pointing-hand cursor, pictures from the compiled-in resources, and the
+// conversion of design units (twips) to pixels.
+#pragma once
+
+#include <QCursor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QRect>
+#include <QString>
+
+class QWidget;
+
+namespace tessel::ui {
+
+// Positions and sizes are designed in twips; 15 of them make one device-independent pixel.
+inline constexpr int kTwipsPerPixel = 15;
+
+// A rectangle given in twips (left, top, width, height), in pixels.
+constexpr QRect FromTwips(int left, int top, int width, int height) {
+    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+            height / kTwipsPerPixel};
+}
+
+// The font names the windows ask for; where they are missing, metric-compatible substitutes
+// stand in for them.
+inline constexpr char kSansFamily[] = "MS Sans Serif";
+inline constexpr char kFixedFamily[] = "Courier New";
+inline constexpr char kSansSubstitute[] = "Liberation Sans";
+inline constexpr char kFixedSubstitute[] = "Liberation Mono";
+
+// The default font of both windows, and the size of the text fields and preset list.
+inline constexpr double kDefaultPoints = 8.25;
+inline constexpr double kFieldPoints = 9.75;
+
+// Settles style, fonts and icon for the whole application; call once after QApplication.
+void PrepareApplication();
+
+QFont SansFont(double points, bool bold = false, bool underline = false);
+QFont FixedFont(double points);
+
+// The one window icon, the pointing hand over everything that can be clicked, and the
+// pictures, all at their natural size.
+QIcon WindowIcon();
+QCursor HandCursor();
+QPixmap Picture(const QString& name);
+
+// Gives `widget` (and whatever inside it does not choose otherwise) a white surface.
+void PaintWhite(QWidget& widget);
+
+// Moves `window` so that its outer frame is centred on the primary screen's available area;
+// its size does not change and nothing clamps the position.
+void CentreOnPrimaryScreen(QWidget& window);
+
+}  // namespace tessel::ui

@@ -1,0 +1,13 @@
+// The maker's web site, opened from the link at the bottom of the main window.
+#pragma once
+
+#include "platform/desktop/desktop_services.h"
+
+namespace tessel::ui::modMain {
+
+inline constexpr char kWebAddress[] = "https://tessel.example.org";
+
+// Asks the shell to open the maker's web site; whether a browser opens is not looked at.
+void OpenWebSite(desktop::ShellService& shell);
+
+}  // namespace tessel::ui::modMain
