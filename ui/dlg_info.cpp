@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTextOption>
 
+#include "ui/frame.h"
 #include "ui/look.h"
 #include "ui/system_text.h"
 
@@ -36,7 +37,7 @@ dlgInfo::dlgInfo(const QString& infoMessage)
     : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       imgTitle_(new QLabel(this)),
-      framMessage_(new QGroupBox(this)),
+      framMessage_(new Frame(this)),
       lblMessage_(new MessageLabel(framMessage_)),
       OKButton_(new QPushButton(QString::fromLatin1(kOkCaption), this)) {
     setObjectName("dlgInfo");

@@ -22,6 +22,7 @@
 #include "ui/busy_operation.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
+#include "ui/frame.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
 #include "ui/system_text.h"
@@ -32,6 +33,7 @@ namespace {
 constexpr QSize kClientSize{5745 / kTwipsPerPixel, 6540 / kTwipsPerPixel};
 constexpr double kStatusPoints = 8.25;
 constexpr QColor kStatusTextColour{64, 64, 64};
+constexpr QColor kStripLineColour{160, 160, 160};
 
 constexpr char kCaption[] = "Tessel v.1.0";
 constexpr char kStartStatus[] = "Please select a file to Split or Join.";
@@ -71,6 +73,12 @@ Control* Make(QWidget* container, const char* name, QRect geometry) {
     control->setObjectName(QString::fromLatin1(name));
     control->setGeometry(geometry);
     return control;
+}
+
+QGroupBox* MakeFrame(QWidget* container, const char* name, QRect geometry, const char* caption) {
+    auto* frame = Make<Frame>(container, name, geometry);
+    frame->setTitle(Text(caption));
+    return frame;
 }
 
 QLabel* MakeLabel(QWidget* container, const char* name, QRect geometry, const char* caption) {
@@ -114,15 +122,22 @@ QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const
 // time spent reading the summary is not time spent copying.
 class SummaryThenCopy final : public InfoDialog {
   public:
-    SummaryThenCopy(InfoDialog& summary, BusyOperation& busy) : summary_(summary), busy_(busy) {}
+    SummaryThenCopy(InfoDialog& summary, BusyOperation& busy, QWidget& window)
+        : summary_(summary), busy_(busy), window_(window) {}
     void ShowModal(const std::string& infoMessage) override {
         summary_.ShowModal(infoMessage);
         busy_.RestartClock();
+        // The window is drawn once more now, with what the closed dialog uncovered: the event
+        // loop does not run during the copy, and the dialog's picture would otherwise stay on the
+        // window until the copy ends. Input that arrives meanwhile is thrown away by `busy_`.
+        window_.repaint();
+        QCoreApplication::processEvents();
     }
 
   private:
     InfoDialog& summary_;
     BusyOperation& busy_;
+    QWidget& window_;
 };
 
 }  // namespace
@@ -162,7 +177,7 @@ void frmMain::BuildBanner() {
 }
 
 void frmMain::BuildActionImages() {
-    frmButtons_ = Make<QGroupBox>(this, "frmButtons", FromTwips(105, 435, 5535, 780));
+    frmButtons_ = MakeFrame(this, "frmButtons", FromTwips(105, 435, 5535, 780), "");
     imgSplit_ = MakeImageButton(frmButtons_, "imgSplit", FromTwips(615, 225, 1905, 495),
                                 "break.jpg", "Break the file");
     ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.jpg",
@@ -170,7 +185,7 @@ void frmMain::BuildActionImages() {
 }
 
 void frmMain::BuildChoosers() {
-    framOpen_ = Make<QGroupBox>(this, "framOpen", FromTwips(105, 1215, 5535, 2235));
+    framOpen_ = MakeFrame(this, "framOpen", FromTwips(105, 1215, 5535, 2235), "");
     const QFont captionFont = SansFont(kFieldPoints, true);
     const QFont fieldFont = SansFont(kFieldPoints);
 
@@ -192,8 +207,8 @@ void frmMain::BuildChoosers() {
 }
 
 void frmMain::BuildOutputOptions() {
-    frmOutputSize_ = Make<QGroupBox>(this, "frmOutputSize", FromTwips(120, 3555, 5535, 1425));
-    frmOutputSize_->setTitle(Text("Output Options"));
+    frmOutputSize_ =
+        MakeFrame(this, "frmOutputSize", FromTwips(120, 3555, 5535, 1425), "Output Options");
 
     lblOutPutFileSize_ = MakeLabel(frmOutputSize_, "lblOutPutFileSize",
                                    FromTwips(360, 360, 1305, 270), "File Size :");
@@ -205,12 +220,16 @@ void frmMain::BuildOutputOptions() {
     lstFormat_->setSortingEnabled(false);
     lstFormat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstFormat_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    lstFormat_->setTextElideMode(Qt::ElideNone);  // entries wider than the list are cut off
 
     lblFileChunk_ = MakeLabel(frmOutputSize_, "lblFileChunk", FromTwips(360, 720, 1830, 270),
                               "Split Size ( Bytes) : ");
     txtFileChunk_ = MakeField(frmOutputSize_, "txtFileChunk", FromTwips(1965, 705, 1335, 300),
                               FixedFont(kFieldPoints));
     txtFileChunk_->setText(QString::number(kDefaultChunkSize));
+    QPalette chunkPalette = txtFileChunk_->palette();
+    chunkPalette.setColor(QPalette::Disabled, QPalette::Base, Qt::white);  // only the text greys
+    txtFileChunk_->setPalette(chunkPalette);
     txtFileChunk_->setToolTip(
         Text("Choose the file chunk size. Chunk size is the size of the file pieces. The input "
              "file will be broken into pieces of this size. "));
@@ -222,7 +241,7 @@ void frmMain::BuildOutputOptions() {
 }
 
 void frmMain::BuildHelpAndExit() {
-    framButon_ = Make<QGroupBox>(this, "framButon", FromTwips(120, 4965, 5535, 855));
+    framButon_ = MakeFrame(this, "framButon", FromTwips(120, 4965, 5535, 855), "");
     imgHelp_ =
         MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.jpg", "");
     imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.jpg",
@@ -231,7 +250,10 @@ void frmMain::BuildHelpAndExit() {
 
 void frmMain::BuildStatusAndLink() {
     Picture1_ = Make<QFrame>(this, "Picture1", FromTwips(150, 5925, 5520, 255));
-    Picture1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Picture1_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette stripPalette = Picture1_->palette();
+    stripPalette.setColor(QPalette::WindowText, kStripLineColour);
+    Picture1_->setPalette(stripPalette);
     PaintWhite(*Picture1_);
 
     lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 3855, 255), kStartStatus);
@@ -268,9 +290,13 @@ void frmMain::StartupInitialisation() {
     SetStartupDefaults(settings_);
     txtFolder_->setText(FromSystemText(settings_.OutputFolder));
     txtFileChunk_->setText(QString::number(settings_.ChunkSize));
-    for (const auto entry : kPresetEntries)
-        lstFormat_->addItem(
-            QString::fromLatin1(entry.data(), static_cast<qsizetype>(entry.size())));
+    // Each entry is exactly as tall as the inside of the list, so one entry shows at a time.
+    const int rowHeight = lstFormat_->height() - 2 * lstFormat_->frameWidth();
+    for (const auto entry : kPresetEntries) {
+        auto* item = new QListWidgetItem(
+            QString::fromLatin1(entry.data(), static_cast<qsizetype>(entry.size())), lstFormat_);
+        item->setSizeHint(QSize(0, rowHeight));
+    }
     txtFileChunk_->setEnabled(false);
 }
 
@@ -317,7 +343,7 @@ void frmMain::Split() {
     const std::string fileName = ToSystemPath(txtFileName_->text());
 
     BusyOperation busy(*lblStatus_, Text(kSplitting));
-    SummaryThenCopy summary(summary_, busy);
+    SummaryThenCopy summary(summary_, busy, *this);
     SplitFile(settings_, fileName, summary, busy.Progress());
     lblStatus_->setText(FromSystemText(settings_.StatusMessage));
     if (chkBatchFile_->isChecked()) WriteMergeBatch(settings_, fileName);

@@ -1,13 +1,10 @@
-// The Help and Exit images, the web link, and Tessel's own help viewer.
+// The Help and Exit images and the web link.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
-#include <QTextBrowser>
 
-#include "platform/desktop/qt_desktop.h"
-#include "tests/support/temp_folder.h"
 #include "tests/ui/ui_fakes.h"
 
 namespace tessel::testing {
@@ -36,23 +33,6 @@ TEST_F(HelpLinkExitTest, ExitAndClosingTheWindowBothEndTheProgram) {
     EXPECT_EQ(program.endings, 1);
     window->close();
     EXPECT_EQ(program.endings, 2);
-}
-
-TEST(HelpViewer, ShowsTheHelpFileOrSaysThatItIsMissing) {
-    TempFolder temp;
-    desktop::QtHelpService service;
-    const QString missing = QString::fromStdString(temp / "Tessel.hlp");
-    service.ShowContents(nullptr, missing);
-    ASSERT_NE(service.Viewer(), nullptr);
-    EXPECT_TRUE(service.Viewer()->isVisible());
-    EXPECT_TRUE(service.Viewer()->toPlainText().contains(missing));
-
-    const std::string html =
-        "<html><body><h1>Contents</h1><p>How to break a file.</p></body></html>";
-    WriteFile(temp / "Tessel.hlp", std::vector<char>(html.begin(), html.end()));
-    service.ShowContents(nullptr, missing);
-    EXPECT_EQ(service.Viewer()->toPlainText(), "Contents\nHow to break a file.");
-    EXPECT_TRUE(service.Viewer()->isVisible());
 }
 
 }  // namespace
