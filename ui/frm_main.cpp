@@ -325,6 +325,7 @@ void frmMain::TakeChosenPreset() {
     if (size == 0) {
         txtFileChunk_->setEnabled(true);
         txtFileChunk_->setFocus();
+        txtFileChunk_->selectAll();  // what the user types replaces the 0
     } else {
         txtFileChunk_->setEnabled(false);
     }
