@@ -30,4 +30,7 @@ std::vector<char> PatternBytes(std::int64_t size, std::uint32_t seed = 1);
 void WriteFile(const std::string& path, const std::vector<char>& bytes);
 std::vector<char> ReadFile(const std::string& path);
 
+// How many descriptors this process has open, to show that an operation closed all of its own.
+int OpenDescriptorCount();
+
 }  // namespace tessel::testing

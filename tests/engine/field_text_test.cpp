@@ -1,0 +1,65 @@
+#include "ui/field_text.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace tessel::ui {
+namespace {
+
+TEST(FieldText, CutAtNulKeepsTheTextBeforeTheFirstNul) {
+    EXPECT_EQ(CutAtNul(std::string("report.doc\0garbage", 18)), "report.doc");
+    EXPECT_EQ(CutAtNul(std::string("\0x", 2)), "");
+    EXPECT_EQ(CutAtNul("no nul here"), "no nul here");
+    EXPECT_EQ(CutAtNul(""), "");
+}
+
+TEST(FieldText, ChunkSizeMustBeAWholeNumberInTheSigned64BitRange) {
+    struct Case {
+        std::string text;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"1457644", 1457644},
+        {"  1457644 ", 1457644},
+        {"+5", 5},
+        {"0", 0},
+        {"-1", -1},
+        {"2147483648", 2147483648},
+        {"9223372036854775807", 9223372036854775807},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"", std::nullopt},
+        {"   ", std::nullopt},
+        {"abc", std::nullopt},
+        {"12abc", std::nullopt},
+        {"1 2", std::nullopt},
+        {"1.5", std::nullopt},
+        {"-", std::nullopt},
+        {"+", std::nullopt},
+        {"+-5", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseChunkSize(c.text), c.expected) << '"' << c.text << '"';
+}
+
+TEST(FieldText, PresetEntriesGiveTheirMediumSizes) {
+    const char* sizes[] = {"1457644",    "1258292",    "2936012",   "4194304",
+                           "104857600",  "125829120",  "262144000", "367001600",
+                           "1073741824", "2147483648", "0"};
+    ASSERT_EQ(std::size(sizes), kPresetEntries.size());
+    for (std::size_t i = 0; i < kPresetEntries.size(); ++i) {
+        const auto entry = kPresetEntries[i];
+        EXPECT_EQ(PresetSizeText(entry), sizes[i]) << entry;
+        EXPECT_EQ(entry.size(), i == 5 ? 51u : 50u) << entry;
+        EXPECT_TRUE(entry.ends_with(sizes[i])) << entry;
+    }
+    EXPECT_TRUE(kPresetEntries[1].starts_with("Diskette 5'25 High Density (1.2 MM) "));
+    EXPECT_TRUE(kPresetEntries[5].starts_with("SuperDisk LS-120 (120 MB) "));
+    EXPECT_TRUE(kPresetEntries[10].starts_with("Custom "));
+    EXPECT_EQ(ParseChunkSize(PresetSizeText(kPresetEntries[9])), 2147483648);
+}
+
+}  // namespace
+}  // namespace tessel::ui

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/piece_naming.h"
+#include "engine/shared_settings.h"
+
+namespace tessel {
+namespace {
+
+TEST(Naming, FileNamePartKeepsWhatFollowsTheLastSeparatorOnly) {
+    struct Case {
+        std::string path;
+        char separator;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"C:\\a\\b.txt", '\\', "b.txt"},
+        {"b.txt", '\\', "b.txt"},
+        {"C:\\a\\", '\\', ""},
+        {"C:b.txt", '\\', "C:b.txt"},
+        {"C:/a/b.txt", '\\', "C:/a/b.txt"},
+        {"", '\\', ""},
+        {"/tmp/a/b.txt", '/', "b.txt"},
+        {"/tmp/a/", '/', ""},
+        {"dir\\a b.txt", '/', "dir\\a b.txt"},
+        {"/x/\xc3\xa9t\xc3\xa9.txt", '/', "\xc3\xa9t\xc3\xa9.txt"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileNamePart(c.path, c.separator), c.expected)
+            << c.path << " split at '" << c.separator << "'";
+    EXPECT_EQ(FileNamePart("/home/user/report.doc"), "report.doc") << "the platform separator";
+}
+
+TEST(Naming, PieceNamesCarryThePlainDecimalNumber) {
+    EXPECT_EQ(PieceName("x", 10, ".BRK"), "x.10.BRK");
+    EXPECT_EQ(PieceName("/tmp/Tessel/report.doc", 1, ".BRK"), "/tmp/Tessel/report.doc.1.BRK");
+    EXPECT_EQ(PieceName("/tmp/Tessel/report.doc", 12, ".BRK"), "/tmp/Tessel/report.doc.12.BRK");
+    EXPECT_EQ(PieceName("a", kMaxPieces, ".BRK"), "a.32767.BRK");
+    // The folder and the name are joined without looking at either.
+    EXPECT_EQ(JoinPath("/tmp/Tessel/", "a.txt", '/'), "/tmp/Tessel//a.txt");
+    EXPECT_EQ(JoinPath("C:\\temp", "a.txt", '\\'), "C:\\temp\\a.txt");
+}
+
+TEST(Naming, StartupDefaultsSetFourValuesAndLeaveTheOthers) {
+    SharedSettings fresh;
+    SetStartupDefaults(fresh);
+    EXPECT_EQ(fresh.OutputFolder, "/tmp/Tessel");
+    EXPECT_EQ(fresh.PieceExtension, ".BRK");
+    EXPECT_EQ(fresh.ChunkSize, 1457644);
+    EXPECT_EQ(fresh.InfoMessage, "");
+    EXPECT_EQ(fresh.StatusMessage, "");
+    EXPECT_EQ(fresh.PieceCount, 0.0);
+
+    SharedSettings used{"/elsewhere", ".XYZ", 12, "old summary", "old status", 2.5};
+    SetStartupDefaults(used);
+    EXPECT_EQ(used.OutputFolder, "/tmp/Tessel");
+    EXPECT_EQ(used.PieceExtension, ".BRK");
+    EXPECT_EQ(used.ChunkSize, 1457644);
+    EXPECT_EQ(used.InfoMessage, "");
+    EXPECT_EQ(used.StatusMessage, "old status");
+    EXPECT_EQ(used.PieceCount, 2.5);
+}
+
+}  // namespace
+}  // namespace tessel

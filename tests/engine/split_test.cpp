@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/checked_runs.h"
+#include "tests/support/faulty_file_system.h"
+#include "tests/support/other_process_lock.h"
+
+namespace tessel {
+namespace {
+
+using testing::CheckedJoin;
+using testing::CheckedSplit;
+using testing::PatternBytes;
+using testing::Piece;
+using testing::ReadFile;
+using testing::RecordingDialog;
+using testing::SettingsFor;
+using testing::TempFolder;
+using testing::WriteFile;
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kChunk = 1000;
+
+std::string SizeLines(const std::string& path, std::int64_t size) {
+    return path + "\r\nSize of file  : " + std::to_string(size) + " bytes  \r\n";
+}
+std::string OneFileSummary(const std::string& path, std::int64_t size) {
+    return "Selected file : " + SizeLines(path, size) + " This will require only One file";
+}
+std::string FilesSummary(const std::string& path, std::int64_t size, std::int64_t pieces) {
+    return "Selected File : " + SizeLines(path, size) + " This will require " +
+           std::to_string(pieces) + " Files.";
+}
+std::string FailureInfo(const std::string& path) {
+    return "Tessel could not break file [" + path + "].";
+}
+
+std::vector<char> Concatenated(const std::string& base, std::int64_t count) {
+    std::vector<char> all;
+    for (std::int64_t n = 1; n <= count; ++n) {
+        const auto piece = ReadFile(Piece(base, n));
+        all.insert(all.end(), piece.begin(), piece.end());
+    }
+    return all;
+}
+
+std::vector<char> Prefix(const std::vector<char>& bytes, std::int64_t count) {
+    return {bytes.begin(), bytes.begin() + count};
+}
+
+TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
+    struct Case {
+        std::int64_t size;
+        std::int64_t pieces;
+        bool onlyOne;
+    };
+    const Case cases[] = {{999, 1, true},   {1, 1, true},     {0, 1, true},    {1000, 1, false},
+                          {2000, 2, false}, {3000, 3, false}, {2500, 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("input of " + std::to_string(c.size) + " bytes");
+        TempFolder folder;
+        const std::string input = folder / "report.doc";
+        const auto bytes = PatternBytes(c.size);
+        WriteFile(input, bytes);
+        const std::string out = folder / "out";
+        auto settings = SettingsFor(out, kChunk);
+        settings.StatusMessage = "stale";
+        RecordingDialog dialog([&] { EXPECT_FALSE(fs::exists(out)) << "written before OK"; });
+
+        ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+        const auto summary =
+            c.onlyOne ? OneFileSummary(input, c.size) : FilesSummary(input, c.size, c.pieces);
+        EXPECT_EQ(dialog.shown, std::vector<std::string>{summary});
+        EXPECT_EQ(settings.InfoMessage, summary);
+        EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+        EXPECT_EQ(settings.PieceCount, static_cast<double>(c.size) / kChunk);
+        const std::string base = out + "/report.doc";
+        for (std::int64_t n = 1; n <= c.pieces; ++n)
+            EXPECT_EQ(fs::file_size(Piece(base, n)), std::min(kChunk, c.size - (n - 1) * kChunk));
+        EXPECT_EQ(Concatenated(base, c.pieces), bytes);
+        EXPECT_EQ(fs::file_size(base), 0u) << "the placeholder named like the input";
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()),
+                  c.pieces + 1)
+            << "only the placeholder and the pieces";
+        EXPECT_EQ(ReadFile(input), bytes);
+    }
+}
+
+TEST(Split, ResplitReplacesOldPiecesAndDeletesTheHigherOnes) {
+    TempFolder folder;
+    const std::string input = folder / "data.bin";
+    const std::string base = folder / "data.bin.out/data.bin";
+    auto settings = SettingsFor(folder / "data.bin.out", kChunk);
+    RecordingDialog dialog;
+    WriteFile(input, PatternBytes(5 * kChunk, 1));
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+    ASSERT_TRUE(fs::exists(Piece(base, 5)));
+    const std::vector<char> joinedBefore = {'o', 'l', 'd'};
+    WriteFile(base, joinedBefore);
+
+    const auto shorter = PatternBytes(2 * kChunk - 1, 2);
+    WriteFile(input, shorter);
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(Concatenated(base, 2), shorter);
+    for (std::int64_t n = 3; n <= 5; ++n)
+        EXPECT_FALSE(fs::exists(Piece(base, n))) << "stale piece " << n;
+    EXPECT_EQ(ReadFile(base), joinedBefore) << "an existing file of the input's name is kept";
+    EXPECT_EQ(dialog.shown.size(), 2u);
+}
+
+TEST(Split, UnusableInputOrZeroChunkFailsBeforeTheDialogAndCreatesNothing) {
+    enum class Input { File, Missing, Folder, EmptyPath };
+    struct Case {
+        const char* what;
+        Input input;
+        std::int64_t chunk;
+    };
+    const Case cases[] = {{"chunk size 0", Input::File, 0},
+                          {"missing input", Input::Missing, kChunk},
+                          {"empty path", Input::EmptyPath, kChunk},
+                          {"a folder as input", Input::Folder, kChunk}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string input = c.input == Input::EmptyPath ? "" : folder / "in.txt";
+        if (c.input == Input::File) WriteFile(input, PatternBytes(2500));
+        if (c.input == Input::Folder) fs::create_directory(input);
+        auto settings = SettingsFor(folder / "out", c.chunk);
+        settings.StatusMessage = "stale";
+        RecordingDialog dialog;
+
+        EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+        EXPECT_TRUE(dialog.shown.empty());
+        EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+        EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+        EXPECT_FALSE(fs::exists(folder / "out"));
+    }
+}
+
+TEST(Split, NegativeChunkSizeFailsAfterTheDialog) {
+    TempFolder folder;
+    const std::string input = folder / "in.txt";
+    WriteFile(input, PatternBytes(2500));
+    auto settings = SettingsFor(folder / "out", -1000);
+    RecordingDialog dialog;
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(dialog.shown.size(), 1u);
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+    EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+    EXPECT_FALSE(fs::exists(Piece(folder / "out/in.txt", 1)));
+}
+
+TEST(Split, MoreThan32767PiecesAreRefusedAtTheSummary) {
+    TempFolder folder;
+    const std::string input = folder / "big.img";
+    WriteFile(input, {});
+    fs::resize_file(input, kMaxPieces + 1);  // sparse: one piece too many at one byte a piece
+    auto settings = SettingsFor(folder / "out", 1);
+    RecordingDialog dialog;
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+    EXPECT_TRUE(dialog.shown.empty());
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+    EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+    EXPECT_FALSE(fs::exists(folder / "out"));
+}
+
+// 32767 pieces mean 32767 flushes: a folder in memory keeps that quick where there is one.
+fs::path QuickParent() {
+    return fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
+TEST(Split, Exactly32767PiecesSplitAndJoinBack) {
+    TempFolder folder(QuickParent());
+    const std::string input = folder / "most.bin";
+    const auto bytes = PatternBytes(kMaxPieces);
+    WriteFile(input, bytes);
+    auto settings = SettingsFor(folder / "out", 1);
+    RecordingDialog dialog;
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(settings.InfoMessage, FilesSummary(input, kMaxPieces, kMaxPieces));
+    EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+    const std::string base = folder / "out/most.bin";
+    EXPECT_EQ(fs::file_size(Piece(base, kMaxPieces)), 1u);
+    EXPECT_FALSE(fs::exists(Piece(base, kMaxPieces + 1)));
+
+    EXPECT_TRUE(CheckedJoin(settings, base));
+    EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
+    EXPECT_EQ(ReadFile(base), bytes);
+}
+
+TEST(Split, MissingParentOfTheOutputFolderFailsAfterTheDialog) {
+    TempFolder folder;
+    const std::string input = folder / "in.txt";
+    WriteFile(input, PatternBytes(2500));
+    auto settings = SettingsFor(folder / "absent/out", kChunk);
+    RecordingDialog dialog;
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(dialog.shown.size(), 1u);
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+    EXPECT_EQ(settings.InfoMessage, FilesSummary(input, 2500, 3));
+}
+
+TEST(Split, InputHeldByAnotherProgram) {
+    using Kind = testing::OtherProcessLock::Kind;
+    for (const Kind kind : {Kind::Exclusive, Kind::Shared}) {
+        const bool writer = kind == Kind::Exclusive;
+        SCOPED_TRACE(writer ? "held by a writer" : "read by another program");
+        TempFolder folder;
+        const std::string input = folder / "held.txt";
+        const auto bytes = PatternBytes(2500);
+        WriteFile(input, bytes);
+        auto settings = SettingsFor(folder / "out", kChunk);
+        RecordingDialog dialog;
+        testing::OtherProcessLock lock(input, kind);
+
+        EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
+        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces"
+                                                 : "Successfully broken file into pieces");
+        EXPECT_EQ(settings.InfoMessage, FilesSummary(input, 2500, 3));
+        EXPECT_EQ(fs::exists(Piece(folder / "out/held.txt", 1)), !writer);
+        EXPECT_EQ(ReadFile(input), bytes);
+    }
+}
+
+TEST(Split, ReadOnlyInputSplits) {
+    TempFolder folder;
+    const std::string input = folder / "readonly.txt";
+    const auto bytes = PatternBytes(2500);
+    WriteFile(input, bytes);
+    ASSERT_EQ(::chmod(input.c_str(), 0444), 0);
+    auto settings = SettingsFor(folder / "out", kChunk);
+    RecordingDialog dialog;
+    EXPECT_TRUE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+    EXPECT_EQ(Concatenated(folder / "out/readonly.txt", 3), bytes);
+}
+
+TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
+    using testing::FaultyFileSystem;
+    struct Case {
+        const char* what;
+        std::function<void(FaultyFileSystem&, const std::string& input, const std::string& base)>
+            inject;
+        bool keepsSummary;  // otherwise the failure text replaces it
+    };
+    const Case cases[] = {
+        {"piece 2 cannot be opened",
+         [](auto& files, auto&, auto& base) { files.FailOpen(Piece(base, 2)); }, true},
+        {"piece 2 cannot be written",
+         [](auto& files, auto&, auto& base) { files.FailWrites(Piece(base, 2)); }, true},
+        {"old piece 2 cannot be deleted",
+         [](auto& files, auto&, auto& base) {
+             WriteFile(Piece(base, 2), PatternBytes(kChunk, 9));
+             files.FailDelete(Piece(base, 2));
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string input = folder / "in.txt";
+        const std::string base = folder / "out/in.txt";
+        const auto bytes = PatternBytes(2500);
+        WriteFile(input, bytes);
+        fs::create_directory(folder / "out");
+        auto settings = SettingsFor(folder / "out", kChunk);
+        RecordingDialog dialog;
+        FaultyFileSystem files;
+        c.inject(files, input, base);
+
+        EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
+        EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+        EXPECT_EQ(settings.InfoMessage,
+                  c.keepsSummary ? FilesSummary(input, 2500, 3) : FailureInfo(input));
+        EXPECT_EQ(ReadFile(Piece(base, 1)), Prefix(bytes, kChunk)) << "piece 1 stays whole";
+        EXPECT_FALSE(fs::exists(Piece(base, 3)));
+        EXPECT_EQ(files.OpenFiles(), 0);
+    }
+}
+
+TEST(Split, UnreadableInputFailsWithoutReportingSuccess) {
+    TempFolder folder;
+    const std::string input = folder / "in.txt";
+    WriteFile(input, PatternBytes(2500));
+    auto settings = SettingsFor(folder / "out", kChunk);
+    RecordingDialog dialog;
+    testing::FaultyFileSystem files;
+    files.FailReads(input);
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+}
+
+TEST(Split, UnusualNamesSplitAndJoinBackWhole) {
+    const std::string names[] = {"my report 2024.doc", "say \"hi\".txt", "caf\xc3\xa9 \xc3\xbc.bin",
+                                 "back\\slash.dat",    " padded .txt",   "50% off's.txt"};
+    std::uint32_t seed = 1;
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        TempFolder folder;
+        const std::string input = folder / name;
+        const auto bytes = PatternBytes(2500, ++seed);
+        WriteFile(input, bytes);
+        auto settings = SettingsFor(folder / "out", kChunk);
+        RecordingDialog dialog;
+        ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+        const std::string base = folder / ("out/" + name);
+        ASSERT_TRUE(fs::exists(base));
+        EXPECT_TRUE(CheckedJoin(settings, base));
+        EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
+        EXPECT_EQ(ReadFile(base), bytes);
+    }
+}
+
+}  // namespace
+}  // namespace tessel

@@ -1,0 +1,75 @@
+// A FileSystem that hands every call to another one, except for the faults a test asks for on a
+// named file: a length that cannot be read, an open that fails, a read that comes up short or
+// fails, a write, flush, cut or delete that fails. Real media produce these only by chance; here
+// they happen on that file every time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace tessel::testing {
+
+class FaultyFileSystem final : public platform::FileSystem {
+  public:
+    struct Faults {
+        bool failLength = false;
+        bool failOpen = false;
+        std::optional<std::int64_t> readLimit;  // reads stop here, as if the file ended
+        bool failReads = false;
+        bool failWrites = false;
+        bool failFlush = false;
+        bool failSetLength = false;
+        bool failDelete = false;
+    };
+
+    explicit FaultyFileSystem(platform::FileSystem& inner = platform::DefaultFileSystem());
+
+    // FileLength of `path` reports nothing, as for a file that vanished; IsOrdinaryFile, which
+    // counts pieces, still sees it.
+    void FailLength(const std::string& path) { faults_[path].failLength = true; }
+    // Both kinds of open of `path` fail, as for a file another program holds.
+    void FailOpen(const std::string& path) { faults_[path].failOpen = true; }
+    // Copies out of `path` deliver no byte past offset `limit` and still report success, as a
+    // file shorter than its length said.
+    void LimitReads(const std::string& path, std::int64_t limit) {
+        faults_[path].readLimit = limit;
+    }
+    // Copies out of `path` report a read error.
+    void FailReads(const std::string& path) { faults_[path].failReads = true; }
+    // Writes and copies into `path` report a write error, as on a full or broken medium.
+    void FailWrites(const std::string& path) { faults_[path].failWrites = true; }
+    void FailFlush(const std::string& path) { faults_[path].failFlush = true; }
+    void FailSetLength(const std::string& path) { faults_[path].failSetLength = true; }
+    void FailDelete(const std::string& path) { faults_[path].failDelete = true; }
+
+    // Every path opened through this file system so far, in order.
+    const std::vector<std::string>& OpenedPaths() const { return opened_; }
+    // Files opened through this file system and not yet closed.
+    int OpenFiles() const { return *openCount_; }
+
+    std::optional<std::int64_t> FileLength(const std::string& path) override;
+    bool IsOrdinaryFile(const std::string& path) override;
+    bool DeleteFile(const std::string& path) override;
+    void CreateDirectory(const std::string& path) override;
+    std::vector<std::string> ListFolder(const std::string& folder) override;
+    std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override;
+    std::unique_ptr<platform::File> OpenForReading(const std::string& path) override;
+
+  private:
+    Faults FaultsOf(const std::string& path) const;
+    std::unique_ptr<platform::File> Wrap(const std::string& path,
+                                         std::unique_ptr<platform::File> file);
+
+    platform::FileSystem& inner_;
+    std::map<std::string, Faults> faults_;
+    std::vector<std::string> opened_;
+    std::shared_ptr<int> openCount_ = std::make_shared<int>(0);
+};
+
+}  // namespace tessel::testing

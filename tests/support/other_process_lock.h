@@ -1,0 +1,30 @@
+// A flock on a file held by a child process, as another program that has the file open holds it.
+// flock() locks belong to an open file, so a lock in another process is what the engine meets
+// when a second program works on the same file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace tessel::testing {
+
+class OtherProcessLock {
+  public:
+    enum class Kind { Shared, Exclusive };
+
+    // Returns once the child holds the lock; throws when it cannot take it.
+    explicit OtherProcessLock(const std::string& path, Kind kind = Kind::Exclusive);
+    // Lets the child go and waits for it, so the lock is gone when this returns.
+    ~OtherProcessLock();
+    OtherProcessLock(const OtherProcessLock&) = delete;
+    OtherProcessLock& operator=(const OtherProcessLock&) = delete;
+
+  private:
+    void Release();
+
+    pid_t child_ = -1;
+    int releaseFd_ = -1;  // closing it tells the child to exit
+};
+
+}  // namespace tessel::testing
