@@ -27,16 +27,24 @@ std::string TrimSpaces(const std::string& text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// A name as the command interpreter must read it: in its code page, and with every "%" doubled
-// since it expands "%" even inside double quotes.
-std::string Quoted(const std::string& name) {
-    std::string quoted(1, kQuote);
+// A name as the command interpreter must read it: in its code page, every "%" doubled since it
+// expands "%" even inside double quotes, and a double quote (which no Windows name holds) made
+// "?" so that a name cannot end the quoting and smuggle in a command.
+std::string ForBatch(const std::string& name) {
+    std::string escaped;
     for (const char c : Utf8ToCp850(name)) {
-        quoted += c;
-        if (c == '%') quoted += '%';
+        if (c == kQuote) {
+            escaped += '?';
+            continue;
+        }
+        escaped += c;
+        if (c == '%') escaped += '%';
     }
-    quoted += kQuote;
-    return quoted;
+    return escaped;
+}
+
+std::string Quoted(const std::string& name) {
+    return kQuote + ForBatch(name) + kQuote;
 }
 
 std::string BatchText(const std::string& name, std::int64_t pieces, const std::string& extension) {
@@ -52,8 +60,7 @@ std::string BatchText(const std::string& name, std::int64_t pieces, const std::s
     for (std::int64_t i = 2; i <= pieces; ++i)
         line("copy /b " + merged + "+" + Quoted(PieceName(name, i, extension)) + "  " + merged);
     line(" ");
-    line("echo " + std::string(1, kQuote) + "File '" + Utf8ToCp850(name) +
-         "' Successfully merged." + kQuote);
+    line("echo " + Quoted("File '" + name + "' Successfully merged."));
     return text;
 }
 

@@ -91,7 +91,7 @@ TEST(MergeBatch, NameIsTrimmedAndWrittenForTheCommandInterpreter) {
     struct Case {
         std::string field;
         std::string batchFile;    // the name on disk, as the field gives it
-        std::string nameInBatch;  // code page 850, "%" doubled
+        std::string nameInBatch;  // code page 850, "%" doubled, '"' made '?'
     };
     const Case cases[] = {
         {"  /data/report.doc ", "report.doc.bat", "report.doc"},
@@ -100,6 +100,8 @@ TEST(MergeBatch, NameIsTrimmedAndWrittenForTheCommandInterpreter) {
         {"/data/\treport.doc", "\treport.doc.bat", "?report.doc"},
         {"/data/two\r\nlines.txt", "two\r\nlines.txt.bat", "two??lines.txt"},
         {"/data/50%off%.txt", "50%off%.txt.bat", "50%%off%%.txt"},
+        // A double quote would end the quoting and let the name run a command of its own.
+        {"/data/a\"&calc&\".txt", "a\"&calc&\".txt.bat", "a?&calc&?.txt"},
         {"/data/caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt",
          "caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt.bat", "caf\x82 \x81\xe1 \x8e\x9b.txt"},
         {"/data/price \xe2\x82\xac \xce\xa9.txt", "price \xe2\x82\xac \xce\xa9.txt.bat",
