@@ -29,19 +29,21 @@ constexpr std::array<std::uint16_t, 128> kCp850HighHalf = {
 
 constexpr char kUnrepresentable = '?';
 
-// Decodes one UTF-8 sequence at `text[i]`, advancing `i`; nothing for a malformed sequence,
-// of which one byte is consumed.
+// Decodes one UTF-8 sequence at `text[i]`, advancing `i`; nothing for a malformed sequence
+// (bad continuation, overlong form, surrogate, beyond U+10FFFF), of which one byte is consumed.
+// Overlong forms must be refused: they would sneak ASCII such as '"' or '%' past the escaping.
 std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& i) {
     const auto lead = static_cast<unsigned char>(text[i++]);
     if (lead < 0x80) return lead;
     int length;
     char32_t code;
+    char32_t smallest;
     if ((lead & 0xE0) == 0xC0) {
-        length = 1, code = lead & 0x1F;
+        length = 1, code = lead & 0x1F, smallest = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
-        length = 2, code = lead & 0x0F;
+        length = 2, code = lead & 0x0F, smallest = 0x800;
     } else if ((lead & 0xF8) == 0xF0) {
-        length = 3, code = lead & 0x07;
+        length = 3, code = lead & 0x07, smallest = 0x10000;
     } else {
         return std::nullopt;
     }
@@ -51,6 +53,8 @@ std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& i) {
             return std::nullopt;
         code = (code << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
     }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return std::nullopt;
     i = j;
     return code;
 }

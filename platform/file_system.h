@@ -51,6 +51,10 @@ class FileSystem {
     virtual bool DeleteFile(const std::string& path) = 0;
     // Creates the last level of `path`; an existing folder or any failure is ignored.
     virtual void CreateDirectory(const std::string& path) = 0;
+    // True when both paths name one and the same existing file.
+    virtual bool IsSameFile(const std::string& first, const std::string& second) = 0;
+    // True when some open of `path` (this process's or another's) holds a lock on it.
+    virtual bool IsLocked(const std::string& path) = 0;
     // Names of the entries of a folder (not "." or ".."); empty when it cannot be read.
     virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
 

@@ -54,6 +54,14 @@ bool WriteAll(int fd, const std::byte* from, std::size_t size) {
     return true;
 }
 
+// The path as the system takes it, or nothing when it cannot be handed over faithfully: an
+// empty path, or one holding a NUL, which the system would read as its end and so take for the
+// name of some other file.
+const char* SystemPath(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
+    return path.c_str();
+}
+
 class PosixFile final : public File {
   public:
     explicit PosixFile(int fd) : fd_(fd) {}
@@ -104,10 +112,11 @@ class PosixFile final : public File {
 // and takes a non-blocking flock of the given kind; a lock held by another
 // process makes the open fail like any other refusal.
 std::unique_ptr<File> OpenLocked(const std::string& path, int flags, int lockKind) {
-    if (path.empty()) return nullptr;
+    const char* systemPath = SystemPath(path);
+    if (systemPath == nullptr) return nullptr;
     int fd;
     do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+        fd = ::open(systemPath, flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return nullptr;
     auto file = std::make_unique<PosixFile>(fd);
@@ -121,20 +130,45 @@ class PosixFileSystem final : public FileSystem {
   public:
     std::optional<std::int64_t> FileLength(const std::string& path) override {
         struct stat info {};
-        if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        const char* systemPath = SystemPath(path);
+        if (systemPath == nullptr || ::stat(systemPath, &info) != 0 || !S_ISREG(info.st_mode))
             return std::nullopt;
         return static_cast<std::int64_t>(info.st_size);
     }
 
     bool IsOrdinaryFile(const std::string& path) override { return FileLength(path).has_value(); }
 
-    bool DeleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+    bool DeleteFile(const std::string& path) override {
+        const char* systemPath = SystemPath(path);
+        return systemPath != nullptr && ::unlink(systemPath) == 0;
+    }
 
-    void CreateDirectory(const std::string& path) override { ::mkdir(path.c_str(), 0777); }
+    void CreateDirectory(const std::string& path) override {
+        if (const char* systemPath = SystemPath(path)) ::mkdir(systemPath, 0777);
+    }
+
+    bool IsSameFile(const std::string& first, const std::string& second) override {
+        struct stat one {};
+        struct stat two {};
+        const char* firstPath = SystemPath(first);
+        const char* secondPath = SystemPath(second);
+        return firstPath != nullptr && secondPath != nullptr && ::stat(firstPath, &one) == 0 &&
+               ::stat(secondPath, &two) == 0 && one.st_dev == two.st_dev &&
+               one.st_ino == two.st_ino;
+    }
+
+    bool IsLocked(const std::string& path) override {
+        const char* systemPath = SystemPath(path);
+        if (systemPath == nullptr) return false;
+        const Descriptor probe(::open(systemPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        return probe.valid() && ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0 &&
+               errno == EWOULDBLOCK;
+    }
 
     std::vector<std::string> ListFolder(const std::string& folder) override {
         std::vector<std::string> names;
-        DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+        const char* systemPath = folder.empty() ? "." : SystemPath(folder);
+        DIR* dir = systemPath == nullptr ? nullptr : ::opendir(systemPath);
         if (dir == nullptr) return names;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;

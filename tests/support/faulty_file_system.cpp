@@ -54,7 +54,7 @@ class FaultyFile final : public File {
 
 }  // namespace
 
-FaultyFileSystem::FaultyFileSystem(platform::FileSystem& inner) : inner_(inner) {}
+FaultyFileSystem::FaultyFileSystem(platform::FileSystem& inner) : PassThroughFileSystem(inner) {}
 
 FaultyFileSystem::Faults FaultyFileSystem::FaultsOf(const std::string& path) const {
     const auto found = faults_.find(path);
@@ -66,20 +66,8 @@ std::optional<std::int64_t> FaultyFileSystem::FileLength(const std::string& path
     return inner_.FileLength(path);
 }
 
-bool FaultyFileSystem::IsOrdinaryFile(const std::string& path) {
-    return inner_.IsOrdinaryFile(path);
-}
-
 bool FaultyFileSystem::DeleteFile(const std::string& path) {
     return !FaultsOf(path).failDelete && inner_.DeleteFile(path);
-}
-
-void FaultyFileSystem::CreateDirectory(const std::string& path) {
-    inner_.CreateDirectory(path);
-}
-
-std::vector<std::string> FaultyFileSystem::ListFolder(const std::string& folder) {
-    return inner_.ListFolder(folder);
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::OpenExclusive(const std::string& path) {

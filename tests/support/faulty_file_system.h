@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "tests/support/pass_through_file_system.h"
 
 namespace tessel::testing {
 
-class FaultyFileSystem final : public platform::FileSystem {
+class FaultyFileSystem final : public PassThroughFileSystem {
   public:
     struct Faults {
         bool failLength = false;
@@ -54,10 +54,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     int OpenFiles() const { return *openCount_; }
 
     std::optional<std::int64_t> FileLength(const std::string& path) override;
-    bool IsOrdinaryFile(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
-    void CreateDirectory(const std::string& path) override;
-    std::vector<std::string> ListFolder(const std::string& folder) override;
     std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override;
     std::unique_ptr<platform::File> OpenForReading(const std::string& path) override;
 
@@ -66,7 +63,6 @@ class FaultyFileSystem final : public platform::FileSystem {
     std::unique_ptr<platform::File> Wrap(const std::string& path,
                                          std::unique_ptr<platform::File> file);
 
-    platform::FileSystem& inner_;
     std::map<std::string, Faults> faults_;
     std::vector<std::string> opened_;
     std::shared_ptr<int> openCount_ = std::make_shared<int>(0);

@@ -162,7 +162,9 @@ TEST(FuzzRegression, SplitOfAPathWithNulKeepsTheInputAndItsPieces) {
                                 Listing(folder.path());
     ASSERT_TRUE(std::filesystem::exists(folder / "data.bin")) << "the input is gone; " << outcome;
     EXPECT_EQ(ReadFile(folder / "data.bin"), input) << outcome;
-    if (split) EXPECT_TRUE(std::filesystem::exists(folder / "data.bin.1.BRK")) << outcome;
+    if (split) {
+        EXPECT_TRUE(std::filesystem::exists(folder / "data.bin.1.BRK")) << outcome;
+    }
 }
 
 TEST(FuzzRegression, JoinOfAPathWithNulLeavesTheFileItsStartNames) {

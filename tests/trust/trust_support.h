@@ -27,6 +27,7 @@
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
+#include "tests/support/pass_through_file_system.h"
 
 namespace tessel::trust {
 
@@ -215,30 +216,6 @@ class HeldByAnotherProcess {
     bool holding_ = false;
 };
 
-// Forwards every call to another file system; tests override the calls they disturb.
-class PassThroughFileSystem : public platform::FileSystem {
-  public:
-    explicit PassThroughFileSystem(platform::FileSystem& inner = platform::DefaultFileSystem())
-        : inner_(inner) {}
-
-    std::optional<std::int64_t> FileLength(const std::string& path) override {
-        return inner_.FileLength(path);
-    }
-    bool IsOrdinaryFile(const std::string& path) override { return inner_.IsOrdinaryFile(path); }
-    bool DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-    void CreateDirectory(const std::string& path) override { inner_.CreateDirectory(path); }
-    std::vector<std::string> ListFolder(const std::string& folder) override {
-        return inner_.ListFolder(folder);
-    }
-    std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override {
-        return inner_.OpenExclusive(path);
-    }
-    std::unique_ptr<platform::File> OpenForReading(const std::string& path) override {
-        return inner_.OpenForReading(path);
-    }
-
-  protected:
-    platform::FileSystem& inner_;
-};
+using testing::PassThroughFileSystem;
 
 }  // namespace tessel::trust
