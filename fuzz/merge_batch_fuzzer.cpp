@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,13 +39,19 @@ constexpr double kMaxPieces = static_cast<double>(tessel::kMaxPieces);
 // Names of the pieces as the split writes them; its full stop and letters need no quoting.
 constexpr std::string_view kExtension = tessel::kDefaultPieceExtension;
 
-// A folder of its own for the whole run, emptied after every input. It lies in memory where the
-// system has such a folder, because every input writes and flushes a file.
+// A folder of its own for the whole run, emptied after every input. It lies under $TMPDIR when
+// that is set (an abort leaves the folder behind, so a script can remove it), else in memory
+// where the system has such a folder, because every input writes and flushes a file.
+fs::path ScratchParent() {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp != nullptr && *tmp != '\0') return tmp;
+    return fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
 class ScratchFolder {
   public:
     ScratchFolder() {
-        const fs::path parent =
-            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        const fs::path parent = ScratchParent();
         std::string pattern = (parent / "tessel-fuzz-XXXXXX").string();
         Require(::mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made");
         path_ = pattern;

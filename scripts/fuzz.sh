@@ -29,8 +29,10 @@ else
     for source in fuzz/*_fuzzer.cpp; do targets+=("$(basename "$source" .cpp)"); done
 fi
 
-scratch=$(mktemp -d)
+# Corpus copies and the targets' own scratch files, in memory where the system allows.
+scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/tmp"
 mkdir -p "$artifacts"
 
 failed=()
@@ -44,7 +46,7 @@ for target in "${targets[@]}"; do
     cp -r "$seeds" "$scratch/$target"
     printf '\n---- %s: %s s ----\n' "$target" "$seconds"
     started=$SECONDS
-    if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    if TMPDIR=$scratch/tmp ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$build/fuzz/$target" -max_total_time="$seconds" -timeout="$per_input_timeout" \
         -rss_limit_mb="$rss_limit_mb" -print_final_stats=1 \

@@ -148,8 +148,10 @@ class Wine {
         const Outcome outcome = Cmd(folder_.path().string(), "echo ready", kPrefixLimit);
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
             std::chrono::steady_clock::now() - started);
-        std::cout << "Wine prefix made in " << seconds.count() << " s\n";
-        if (outcome.output.find("ready") != std::string::npos) return {};
+        if (outcome.output.find("ready") != std::string::npos) {
+            std::cout << "Wine started in " << seconds.count() << " s\n";
+            return {};
+        }
         return "exit code " + std::to_string(outcome.exitCode) +
                (outcome.timedOut ? " (timed out)" : "") + ", output:\n" + outcome.output;
     }
