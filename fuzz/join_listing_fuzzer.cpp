@@ -1,0 +1,264 @@
+// JoinFiles over random folder listings, held in memory: the names a folder holds are text from
+// the file system, and the join reads piece numbers out of them to refuse a run of pieces that
+// stops at a gap. Checked against a plain model: the join rebuilds the target from pieces 1 to N
+// exactly when pieces 1 to N exist and no piece of the same name numbered above N does (a
+// piece's name being what PieceName writes: no sign, no leading zero); otherwise it fails and
+// leaves the target as it was. No piece is ever changed, and progress never runs backwards or
+// past the total.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/join.h"
+#include "engine/messages.h"
+#include "engine/piece_naming.h"
+#include "engine/shared_settings.h"
+#include "fuzz/fuzz_check.h"
+#include "platform/file_system.h"
+
+namespace {
+
+using tessel::fuzz::Require;
+using tessel::platform::CopyResult;
+
+constexpr char kFolder[] = "/pieces";
+constexpr char kSeparator = '/';
+constexpr std::string_view kExtension = tessel::kDefaultPieceExtension;
+constexpr std::size_t kMaxEntries = 12;
+constexpr std::int64_t kLargestDrawnPiece = 8;
+constexpr std::size_t kMaxNameLength = 24;
+constexpr std::size_t kMaxContentLength = 16;
+
+struct Entry {
+    bool ordinary = true;  // false for a folder
+    std::string bytes;
+    bool operator==(const Entry&) const = default;
+};
+using Folder = std::map<std::string, Entry>;
+
+// An open file in the in-memory folder; reads and writes at its own position.
+class MemoryFile final : public tessel::platform::File {
+  public:
+    explicit MemoryFile(std::string& bytes) : bytes_(bytes) {}
+
+    CopyResult CopyFrom(File& source, std::int64_t count, std::span<std::byte>) override {
+        auto* from = dynamic_cast<MemoryFile*>(&source);
+        if (from == nullptr || count < 0) return {CopyResult::Status::ReadFailed, 0};
+        const auto available = std::min<std::size_t>(static_cast<std::size_t>(count),
+                                                     from->bytes_.size() - from->position_);
+        Put(std::string_view(from->bytes_).substr(from->position_, available));
+        from->position_ += available;
+        return {CopyResult::Status::Ok, static_cast<std::int64_t>(available)};
+    }
+    bool Write(std::span<const std::byte> bytes) override {
+        Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        return true;
+    }
+    bool Flush() override { return true; }
+    bool SetLength(std::int64_t length) override {
+        if (length < 0) return false;
+        bytes_.resize(static_cast<std::size_t>(length));
+        return true;
+    }
+
+  private:
+    void Put(std::string_view data) {
+        if (position_ + data.size() > bytes_.size()) bytes_.resize(position_ + data.size());
+        bytes_.replace(position_, data.size(), data);
+        position_ += data.size();
+    }
+
+    std::string& bytes_;
+    std::size_t position_ = 0;
+};
+
+// One folder of files and subfolders, all in memory; every other path names nothing.
+class MemoryFileSystem final : public tessel::platform::FileSystem {
+  public:
+    explicit MemoryFileSystem(Folder& folder) : folder_(folder) {}
+
+    std::optional<std::int64_t> FileLength(const std::string& path) override {
+        const Entry* entry = Find(path);
+        if (entry == nullptr || !entry->ordinary) return std::nullopt;
+        return static_cast<std::int64_t>(entry->bytes.size());
+    }
+    bool IsOrdinaryFile(const std::string& path) override { return FileLength(path).has_value(); }
+    bool DeleteFile(const std::string&) override {
+        Require(false, "a join deletes nothing");
+        return false;
+    }
+    void CreateDirectory(const std::string&) override {}
+    bool IsSameFile(const std::string& first, const std::string& second) override {
+        return Find(first) != nullptr && NameIn(first) == NameIn(second);
+    }
+    bool IsLocked(const std::string&) override { return false; }
+    std::vector<std::string> ListFolder(const std::string& folder) override {
+        std::vector<std::string> names;
+        if (folder != kFolder) return names;
+        for (const auto& [name, entry] : folder_) names.push_back(name);
+        return names;
+    }
+    std::unique_ptr<tessel::platform::File> OpenExclusive(const std::string& path) override {
+        const auto name = NameIn(path);
+        if (!name) return nullptr;
+        Entry& entry = folder_[*name];
+        if (!entry.ordinary) return nullptr;
+        return std::make_unique<MemoryFile>(entry.bytes);
+    }
+    std::unique_ptr<tessel::platform::File> OpenForReading(const std::string& path) override {
+        Entry* entry = Find(path);
+        if (entry == nullptr || !entry->ordinary) return nullptr;
+        return std::make_unique<MemoryFile>(entry->bytes);
+    }
+
+  private:
+    // The name of `path` inside the folder, when it lies there.
+    static std::optional<std::string> NameIn(const std::string& path) {
+        const std::string prefix = std::string(kFolder) + kSeparator;
+        if (!path.starts_with(prefix)) return std::nullopt;
+        std::string name = path.substr(prefix.size());
+        if (name.find(kSeparator) != std::string::npos) return std::nullopt;
+        return name;
+    }
+    Entry* Find(const std::string& path) {
+        const auto name = NameIn(path);
+        if (!name) return nullptr;
+        const auto found = folder_.find(*name);
+        return found == folder_.end() ? nullptr : &found->second;
+    }
+
+    Folder& folder_;
+};
+
+// A file name as a folder can hold it: no separator, no NUL.
+std::string AsFileName(std::string text) {
+    std::replace(text.begin(), text.end(), kSeparator, '_');
+    std::replace(text.begin(), text.end(), '\0', '_');
+    return text;
+}
+
+// A name that looks like a piece of `base` but is not one, or is one with odd digits.
+std::string NearPiece(FuzzedDataProvider& input, const std::string& base) {
+    const auto n = input.ConsumeIntegralInRange<std::int64_t>(1, kLargestDrawnPiece);
+    switch (input.ConsumeIntegralInRange(0, 4)) {
+        case 0:
+            return base + "." + input.ConsumeRandomLengthString(kMaxNameLength) +
+                   std::string(kExtension);
+        case 1:
+            return base + ".0" + std::to_string(n) + std::string(kExtension);
+        case 2:
+            return tessel::PieceName(base, n, ".brk");
+        case 3:
+            return tessel::PieceName(base, n, kExtension) + input.ConsumeRandomLengthString(4);
+        default:
+            return input.ConsumeRandomLengthString(4) + tessel::PieceName(base, n, kExtension);
+    }
+}
+
+Folder DrawFolder(FuzzedDataProvider& input, const std::string& base) {
+    Folder folder;
+    const auto entries = input.ConsumeIntegralInRange<std::size_t>(0, kMaxEntries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        std::string name;
+        switch (input.ConsumeIntegralInRange(0, 3)) {
+            case 0:
+            case 1:
+                name = tessel::PieceName(
+                    base, input.ConsumeIntegralInRange<std::int64_t>(1, kLargestDrawnPiece),
+                    kExtension);
+                break;
+            case 2:
+                name = NearPiece(input, base);
+                break;
+            default:
+                name = input.ConsumeRandomLengthString(kMaxNameLength);
+        }
+        name = AsFileName(name);
+        if (name.empty() || name == "." || name == ".." || name == base) continue;
+        Entry entry;
+        entry.ordinary = input.ConsumeIntegralInRange(0, 7) != 0;
+        if (entry.ordinary) entry.bytes = input.ConsumeRandomLengthString(kMaxContentLength);
+        folder.emplace(name, entry);
+    }
+    return folder;
+}
+
+// Whether `digits` are a piece number as PieceName writes it, and above `count`.
+bool NumberAbove(std::string_view digits, std::int64_t count) {
+    if (digits.empty() || digits.front() == '0' ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const std::string limit = std::to_string(count);
+    return digits.size() != limit.size() ? digits.size() > limit.size() : digits > limit;
+}
+
+// Whether a piece of `base` numbered above `count` lies in the folder as an ordinary file.
+bool PieceBeyond(const Folder& folder, const std::string& base, std::int64_t count) {
+    const std::string head = base + ".";
+    for (const auto& [name, entry] : folder) {
+        if (!entry.ordinary || name.size() <= head.size() + kExtension.size()) continue;
+        if (!name.starts_with(head) || !name.ends_with(kExtension)) continue;
+        const std::string_view digits = std::string_view(name).substr(
+            head.size(), name.size() - head.size() - kExtension.size());
+        if (NumberAbove(digits, count)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::string base = AsFileName(input.ConsumeRandomLengthString(kMaxNameLength));
+    if (base.empty() || base == "." || base == "..") return 0;  // the folder itself, not a file
+    const std::string target = tessel::JoinPath(kFolder, base, kSeparator);
+    Folder folder = DrawFolder(input, base);
+    if (input.ConsumeBool()) folder[base].bytes = input.ConsumeRandomLengthString(64);
+    const Folder before = folder;
+
+    std::int64_t run = 0;
+    std::string joined;
+    for (auto found = folder.find(tessel::PieceName(base, 1, kExtension));
+         found != folder.end() && found->second.ordinary;
+         found = folder.find(tessel::PieceName(base, run + 1, kExtension))) {
+        joined += found->second.bytes;
+        ++run;
+    }
+    const bool shouldJoin = run > 0 && !PieceBeyond(folder, base, run);
+
+    tessel::SharedSettings settings;
+    tessel::SetStartupDefaults(settings);
+    std::int64_t lastDone = 0;
+    const auto progress = [&lastDone](std::int64_t done, std::int64_t total) {
+        Require(done >= lastDone && done <= total,
+                "progress never runs backwards or past the total");
+        lastDone = done;
+    };
+    MemoryFileSystem files(folder);
+    const bool result = tessel::JoinFiles(settings, target, progress, files);
+
+    Require(result == shouldJoin, "the join succeeds exactly for a run of pieces without a gap");
+    for (const auto& [name, entry] : before) {
+        if (name == base) continue;
+        Require(folder.at(name).bytes == entry.bytes, "no piece is changed");
+    }
+    if (shouldJoin) {
+        Require(settings.StatusMessage == tessel::messages::kJoinSucceeded,
+                "a join that succeeds says so");
+        Require(folder.at(base).bytes == joined, "the target is the pieces in their order");
+    } else {
+        Require(settings.StatusMessage == tessel::messages::kJoinFailed,
+                "a refused join says so in the status line");
+        Require(folder == before, "a refused join leaves the folder as it was");
+    }
+    return 0;
+}
