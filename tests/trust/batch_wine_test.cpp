@@ -110,8 +110,8 @@ Outcome Run(const std::vector<std::string>& command, const std::string& folder,
     return outcome;
 }
 
-// A Wine prefix of its own, made on first use and removed at the end, shared by every batch
-// file this test runs. Wine draws the code pages from the locale, and runs without a display
+// A Wine prefix of its own, built by the first start and removed at the end, shared by every
+// batch file this test runs. Wine draws the code pages from the locale, and runs without a display
 // and without offering to install its browser or .NET components.
 class Wine {
   public:
