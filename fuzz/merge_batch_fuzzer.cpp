@@ -85,23 +85,23 @@ class ScratchFolder {
 // keep drawing such counts.
 double PieceCountFrom(FuzzedDataProvider& input) {
     constexpr double kLargestDrawn = 300.0;
-    constexpr double kSpecial[] = {0.0,
-                                   -0.0,
-                                   0.5,
-                                   1.0,
-                                   1.0000001,
-                                   2.0,
-                                   2.5,
-                                   kMaxPieces + 1e-9,
-                                   kMaxPieces + 1,
-                                   std::numeric_limits<double>::infinity(),
-                                   -std::numeric_limits<double>::infinity(),
-                                   std::numeric_limits<double>::quiet_NaN(),
-                                   std::numeric_limits<double>::max(),
-                                   std::numeric_limits<double>::denorm_min(),
-                                   -3.0};
+    constexpr double kEdgeCounts[] = {0.0,
+                                      -0.0,
+                                      0.5,
+                                      1.0,
+                                      1.0000001,
+                                      2.0,
+                                      2.5,
+                                      kMaxPieces + 1e-9,
+                                      kMaxPieces + 1,
+                                      std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN(),
+                                      std::numeric_limits<double>::max(),
+                                      std::numeric_limits<double>::denorm_min(),
+                                      -3.0};
     const auto draw = input.ConsumeIntegral<std::uint8_t>();  // 0 once the input is used up
-    if (draw < 64) return input.PickValueInArray(kSpecial);
+    if (draw < 64) return input.PickValueInArray(kEdgeCounts);
     if (draw < 192) return input.ConsumeFloatingPointInRange(-4.0, kLargestDrawn);
     const double any = input.ConsumeFloatingPoint<double>();
     return std::fabs(any) <= kMaxPieces ? std::fmod(any, kLargestDrawn) : any;
