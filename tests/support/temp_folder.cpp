@@ -1,14 +1,18 @@
 #include "tests/support/temp_folder.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <stdexcept>
 
 namespace tessel::testing {
 namespace {
+
+constexpr std::size_t kReadBlockBytes = std::size_t{1} << 20;
 
 std::filesystem::path MakeUniqueFolder(const std::filesystem::path& parent) {
     std::string pattern = (parent / "tessel-test-XXXXXX").string();
@@ -38,6 +42,10 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 std::vector<char> PatternBytes(std::int64_t size, std::uint32_t seed) {
     std::vector<char> bytes(static_cast<std::size_t>(size));
     std::uint32_t state = seed * 2654435761u + 1;
@@ -54,10 +62,33 @@ void WriteFile(const std::string& path, const std::vector<char>& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+std::vector<char> WritePattern(const std::string& path, std::int64_t size, std::uint32_t seed) {
+    auto bytes = PatternBytes(size, seed);
+    WriteFile(path, bytes);
+    return bytes;
+}
+
+bool ReadInBlocks(const std::string& path, std::size_t blockBytes,
+                  const std::function<void(std::span<const char>)>& take) {
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    // Left uninitialised: most files read are far smaller than a block.
+    const auto block = std::make_unique_for_overwrite<char[]>(blockBytes);
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), block.get(), blockBytes);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got == 0;
+        take(std::span<const char>(block.get(), static_cast<std::size_t>(got)));
+    }
+}
+
 std::vector<char> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<char> bytes;
+    const bool read = ReadInBlocks(path, kReadBlockBytes, [&bytes](std::span<const char> block) {
+        bytes.insert(bytes.end(), block.begin(), block.end());
+    });
+    if (!read) throw std::runtime_error("cannot read " + path);
+    return bytes;
 }
 
 int OpenDescriptorCount() {

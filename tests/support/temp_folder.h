@@ -1,8 +1,12 @@
-// A fresh temporary folder per test, removed with everything in it when the test ends.
+// A fresh temporary folder per test, removed with everything in it when the test ends, and the
+// file helpers the tests build their inputs and read their results with.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,9 +29,31 @@ class TempFolder {
     std::filesystem::path path_;
 };
 
+// Owns a descriptor for a test's own reads and writes; closes it when it goes.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 // Bytes that differ from one offset to the next, so a misplaced slice is seen.
 std::vector<char> PatternBytes(std::int64_t size, std::uint32_t seed = 1);
 void WriteFile(const std::string& path, const std::vector<char>& bytes);
+// Writes PatternBytes(size, seed) to `path` and returns them, to compare against later.
+std::vector<char> WritePattern(const std::string& path, std::int64_t size, std::uint32_t seed = 1);
+
+// Hands the file's bytes to `take` from start to end, at most `blockBytes` at a time, read with
+// plain system calls: quick even in instrumented builds, where stream iterators crawl. False
+// when the file cannot be opened or read.
+bool ReadInBlocks(const std::string& path, std::size_t blockBytes,
+                  const std::function<void(std::span<const char>)>& take);
+// The whole content of a file; throws when it cannot be read.
 std::vector<char> ReadFile(const std::string& path);
 
 // How many descriptors this process has open, to show that an operation closed all of its own.
