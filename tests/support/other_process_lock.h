@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "tests/support/child_process.h"
+
 namespace tessel::testing {
 
 class OtherProcessLock {
@@ -23,8 +25,9 @@ class OtherProcessLock {
   private:
     void Release();
 
+    Gate locked_;   // the child says it holds the lock
+    Gate release_;  // closing its write end tells the child to exit
     pid_t child_ = -1;
-    int releaseFd_ = -1;  // closing it tells the child to exit
 };
 
 }  // namespace tessel::testing
