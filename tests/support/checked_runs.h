@@ -10,8 +10,9 @@
 #include "engine/join.h"
 #include "engine/merge_batch.h"
 #include "engine/piece_naming.h"
+#include "engine/shared_settings.h"
 #include "engine/split.h"
-#include "tests/support/recording_dialog.h"
+#include "platform/file_system.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {

@@ -1,0 +1,48 @@
+#include "tests/support/tmpfs_mount.h"
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace tessel::testing {
+namespace {
+
+// Mounts made by the tests go into a mount namespace of this process alone, so that a crash
+// cannot leave them behind on the machine. Returns why not, when that is refused.
+std::optional<std::string> EnterPrivateMountNamespace() {
+    static const std::optional<std::string> refusal = []() -> std::optional<std::string> {
+        if (::geteuid() != 0) return "mounting a tmpfs needs root";
+        if (::unshare(CLONE_NEWNS) != 0)
+            return std::string("no mount namespace of our own: ") + std::strerror(errno);
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::string("mounts cannot be made private: ") + std::strerror(errno);
+        return std::nullopt;
+    }();
+    return refusal;
+}
+
+}  // namespace
+
+TmpfsMount::TmpfsMount(const std::string& size) : options_("size=" + size) {
+    if (const auto refusal = EnterPrivateMountNamespace()) {
+        whyNot_ = *refusal;
+    } else if (::mount("tmpfs", path().c_str(), "tmpfs", 0, options_.c_str()) == 0) {
+        mounted_ = true;
+    } else {
+        whyNot_ = std::string("mount refused: ") + std::strerror(errno);
+    }
+}
+
+TmpfsMount::~TmpfsMount() {
+    if (mounted_ && ::umount2(path().c_str(), 0) != 0) ::umount2(path().c_str(), MNT_DETACH);
+}
+
+bool TmpfsMount::MakeReadOnly() {
+    return ::mount("tmpfs", path().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, options_.c_str()) == 0;
+}
+
+}  // namespace tessel::testing

@@ -1,0 +1,43 @@
+// A small medium of a chosen size for a test: a tmpfs mounted on a fresh temporary folder, full
+// like a diskette once its size is used, and write-protected on request. Mounting needs root, so
+// elsewhere the tests that need one skip, saying why.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/temp_folder.h"
+
+namespace tessel::testing {
+
+class TmpfsMount {
+  public:
+    // `size` as mount(8) takes it: "1440k", "16m".
+    explicit TmpfsMount(const std::string& size);
+    // Unmounts before the folder under it is removed.
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    // Why no medium could be mounted here; empty once it is mounted.
+    const std::string& whyNot() const { return whyNot_; }
+    std::string path() const { return folder_.path().string(); }
+    std::string operator/(const std::string& name) const { return folder_ / name; }
+    // As a write-protect tab pushed, or a medium the system turned read-only after errors.
+    bool MakeReadOnly();
+
+  private:
+    TempFolder folder_;
+    std::string options_;
+    bool mounted_ = false;
+    std::string whyNot_;
+};
+
+}  // namespace tessel::testing
+
+// Skips the test, with the reason, when `medium` (a TmpfsMount) could not be mounted.
+#define SKIP_UNLESS_MOUNTED(medium)                                                 \
+    do {                                                                            \
+        if (const auto& why = (medium).whyNot(); !why.empty()) GTEST_SKIP() << why; \
+    } while (false)
