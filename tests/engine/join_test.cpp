@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -8,19 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/other_process_lock.h"
+#include "tests/support/temp_folder.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
 
-using testing::CheckedJoin;
-using testing::PatternBytes;
-using testing::Piece;
-using testing::ReadFile;
-using testing::TempFolder;
-using testing::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr char kJoined[] = "The Files have been successfully joined";
@@ -34,7 +32,7 @@ std::string FailureInfo(const std::string& target) {
 // Settings as the window leaves them after an earlier operation, so that a join that fails to
 // set its texts is seen.
 SharedSettings EarlierSettings() {
-    auto settings = testing::SettingsFor("/nonexistent-output-folder", 1000);
+    auto settings = SettingsFor("/nonexistent-output-folder", 1000);
     settings.InfoMessage = kEarlierInfo;
     settings.StatusMessage = "Successfully broken file into pieces";
     return settings;
@@ -45,8 +43,8 @@ SharedSettings EarlierSettings() {
 std::vector<char> WritePieces(const std::string& base, const std::vector<std::int64_t>& sizes) {
     std::vector<char> whole;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        const auto bytes = PatternBytes(sizes[i], static_cast<std::uint32_t>(i + 7));
-        WriteFile(Piece(base, static_cast<std::int64_t>(i + 1)), bytes);
+        const auto bytes = WritePattern(Piece(base, static_cast<std::int64_t>(i + 1)), sizes[i],
+                                        static_cast<std::uint32_t>(i + 7));
         whole.insert(whole.end(), bytes.begin(), bytes.end());
     }
     return whole;
@@ -150,7 +148,7 @@ TEST(Join, GapOrMissingFirstPieceIsRefusedWithoutTouchingTheTarget) {
 }
 
 TEST(Join, FilesHeldByAnotherProgram) {
-    using Kind = testing::OtherProcessLock::Kind;
+    using Kind = OtherProcessLock::Kind;
     struct Case {
         const char* what;
         bool lockTarget;  // otherwise piece 2
@@ -166,12 +164,11 @@ TEST(Join, FilesHeldByAnotherProgram) {
         TempFolder folder;
         const std::string target = folder / "x";
         const auto whole = WritePieces(target, {300, 300, 100});
-        const auto oldTarget = PatternBytes(50, 8);
-        WriteFile(target, oldTarget);
+        const auto oldTarget = WritePattern(target, 50, 8);
         const std::string held = c.lockTarget ? target : Piece(target, 2);
         const auto heldBytes = ReadFile(held);
         auto settings = EarlierSettings();
-        testing::OtherProcessLock lock(held, c.kind);
+        OtherProcessLock lock(held, c.kind);
 
         EXPECT_EQ(CheckedJoin(settings, target), c.joins);
         EXPECT_EQ(settings.StatusMessage, c.joins ? kJoined : kJoinFailed);
@@ -188,7 +185,7 @@ TEST(Join, FaultFreeDecoratedFileSystemJoinsLikeThePlainOne) {
     const std::string target = folder / "x";
     const auto whole = WritePieces(target, {300, 300, 100});
     auto settings = EarlierSettings();
-    testing::FaultyFileSystem files;
+    FaultyFileSystem files;
     EXPECT_TRUE(CheckedJoin(settings, target, files));
     EXPECT_EQ(ReadFile(target), whole);
     EXPECT_EQ(files.OpenFiles(), 0);
@@ -197,7 +194,6 @@ TEST(Join, FaultFreeDecoratedFileSystemJoinsLikeThePlainOne) {
 }
 
 TEST(Join, FaultsWhileCopyingNeverEndInSuccess) {
-    using testing::FaultyFileSystem;
     struct Case {
         const char* what;
         std::function<void(FaultyFileSystem&, const std::string& target)> inject;
@@ -239,4 +235,4 @@ TEST(Join, FaultsWhileCopyingNeverEndInSuccess) {
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing

@@ -1,19 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
+#include "tests/support/temp_folder.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
 
-using testing::CheckedBatch;
-using testing::ReadFile;
-using testing::SettingsFor;
-using testing::TempFolder;
 namespace fs = std::filesystem;
 
 constexpr char kSplitStatus[] = "Successfully broken file into pieces";
@@ -130,7 +129,7 @@ TEST(MergeBatch, FailureIsReportedInTheInfoMessageOnly) {
     EXPECT_EQ(settings.StatusMessage, kSplitStatus);
     EXPECT_FALSE(fs::exists(folder / "missing"));
 
-    testing::WriteFile(folder / "report.doc.bat", {'o', 'l', 'd'});
+    WriteFile(folder / "report.doc.bat", {'o', 'l', 'd'});
     settings = AfterSplit(folder.path().string(), 40000.0);  // left by a split of too many pieces
     CheckedBatch(settings, "/data/report.doc");
     EXPECT_EQ(settings.InfoMessage,
@@ -141,4 +140,4 @@ TEST(MergeBatch, FailureIsReportedInTheInfoMessageOnly) {
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing

@@ -2,30 +2,32 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "engine/piece_naming.h"
+#include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/other_process_lock.h"
+#include "tests/support/piece_checks.h"
+#include "tests/support/recording_dialog.h"
+#include "tests/support/temp_folder.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
 
-using testing::CheckedJoin;
-using testing::CheckedSplit;
-using testing::PatternBytes;
-using testing::Piece;
-using testing::ReadFile;
-using testing::RecordingDialog;
-using testing::SettingsFor;
-using testing::TempFolder;
-using testing::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr std::int64_t kChunk = 1000;
+constexpr char kSplitDone[] = "Successfully broken file into pieces";
+constexpr char kSplitFailed[] = "Error - Unable to break file into pieces";
+constexpr char kJoined[] = "The Files have been successfully joined";
 
 std::string SizeLines(const std::string& path, std::int64_t size) {
     return path + "\r\nSize of file  : " + std::to_string(size) + " bytes  \r\n";
@@ -50,8 +52,15 @@ std::vector<char> Concatenated(const std::string& base, std::int64_t count) {
     return all;
 }
 
-std::vector<char> Prefix(const std::vector<char>& bytes, std::int64_t count) {
-    return {bytes.begin(), bytes.begin() + count};
+// A split of `input` that fails with `info` in InfoMessage after showing its summary `shown`
+// times: 0 when it is refused before the summary, 1 when it fails after it.
+void ExpectSplitFails(SharedSettings& settings, const std::string& input, std::size_t shown,
+                      const std::string& info) {
+    RecordingDialog dialog;
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(dialog.shown.size(), shown);
+    EXPECT_EQ(settings.StatusMessage, kSplitFailed);
+    EXPECT_EQ(settings.InfoMessage, info);
 }
 
 TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
@@ -66,8 +75,7 @@ TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
         SCOPED_TRACE("input of " + std::to_string(c.size) + " bytes");
         TempFolder folder;
         const std::string input = folder / "report.doc";
-        const auto bytes = PatternBytes(c.size);
-        WriteFile(input, bytes);
+        const auto bytes = WritePattern(input, c.size);
         const std::string out = folder / "out";
         auto settings = SettingsFor(out, kChunk);
         settings.StatusMessage = "stale";
@@ -78,7 +86,7 @@ TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
             c.onlyOne ? OneFileSummary(input, c.size) : FilesSummary(input, c.size, c.pieces);
         EXPECT_EQ(dialog.shown, std::vector<std::string>{summary});
         EXPECT_EQ(settings.InfoMessage, summary);
-        EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+        EXPECT_EQ(settings.StatusMessage, kSplitDone);
         EXPECT_EQ(settings.PieceCount, static_cast<double>(c.size) / kChunk);
         const std::string base = out + "/report.doc";
         for (std::int64_t n = 1; n <= c.pieces; ++n)
@@ -98,14 +106,13 @@ TEST(Split, ResplitReplacesOldPiecesAndDeletesTheHigherOnes) {
     const std::string base = folder / "data.bin.out/data.bin";
     auto settings = SettingsFor(folder / "data.bin.out", kChunk);
     RecordingDialog dialog;
-    WriteFile(input, PatternBytes(5 * kChunk, 1));
+    WritePattern(input, 5 * kChunk, 1);
     ASSERT_TRUE(CheckedSplit(settings, input, dialog));
     ASSERT_TRUE(fs::exists(Piece(base, 5)));
     const std::vector<char> joinedBefore = {'o', 'l', 'd'};
     WriteFile(base, joinedBefore);
 
-    const auto shorter = PatternBytes(2 * kChunk - 1, 2);
-    WriteFile(input, shorter);
+    const auto shorter = WritePattern(input, 2 * kChunk - 1, 2);
     ASSERT_TRUE(CheckedSplit(settings, input, dialog));
     EXPECT_EQ(Concatenated(base, 2), shorter);
     for (std::int64_t n = 3; n <= 5; ++n)
@@ -133,12 +140,8 @@ TEST(Split, UnusableInputOrZeroChunkFailsBeforeTheDialogAndCreatesNothing) {
         if (c.input == Input::Folder) fs::create_directory(input);
         auto settings = SettingsFor(folder / "out", c.chunk);
         settings.StatusMessage = "stale";
-        RecordingDialog dialog;
 
-        EXPECT_FALSE(CheckedSplit(settings, input, dialog));
-        EXPECT_TRUE(dialog.shown.empty());
-        EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
-        EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+        ExpectSplitFails(settings, input, 0, FailureInfo(input));
         EXPECT_FALSE(fs::exists(folder / "out"));
     }
 }
@@ -146,13 +149,9 @@ TEST(Split, UnusableInputOrZeroChunkFailsBeforeTheDialogAndCreatesNothing) {
 TEST(Split, NegativeChunkSizeFailsAfterTheDialog) {
     TempFolder folder;
     const std::string input = folder / "in.txt";
-    WriteFile(input, PatternBytes(2500));
+    WritePattern(input, 2500);
     auto settings = SettingsFor(folder / "out", -1000);
-    RecordingDialog dialog;
-    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
-    EXPECT_EQ(dialog.shown.size(), 1u);
-    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
-    EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+    ExpectSplitFails(settings, input, 1, FailureInfo(input));
     EXPECT_FALSE(fs::exists(Piece(folder / "out/in.txt", 1)));
 }
 
@@ -162,11 +161,7 @@ TEST(Split, MoreThan32767PiecesAreRefusedAtTheSummary) {
     WriteFile(input, {});
     fs::resize_file(input, kMaxPieces + 1);  // sparse: one piece too many at one byte a piece
     auto settings = SettingsFor(folder / "out", 1);
-    RecordingDialog dialog;
-    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
-    EXPECT_TRUE(dialog.shown.empty());
-    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
-    EXPECT_EQ(settings.InfoMessage, FailureInfo(input));
+    ExpectSplitFails(settings, input, 0, FailureInfo(input));
     EXPECT_FALSE(fs::exists(folder / "out"));
 }
 
@@ -178,50 +173,43 @@ fs::path QuickParent() {
 TEST(Split, Exactly32767PiecesSplitAndJoinBack) {
     TempFolder folder(QuickParent());
     const std::string input = folder / "most.bin";
-    const auto bytes = PatternBytes(kMaxPieces);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, kMaxPieces);
     auto settings = SettingsFor(folder / "out", 1);
     RecordingDialog dialog;
     ASSERT_TRUE(CheckedSplit(settings, input, dialog));
     EXPECT_EQ(settings.InfoMessage, FilesSummary(input, kMaxPieces, kMaxPieces));
-    EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+    EXPECT_EQ(settings.StatusMessage, kSplitDone);
     const std::string base = folder / "out/most.bin";
     EXPECT_EQ(fs::file_size(Piece(base, kMaxPieces)), 1u);
     EXPECT_FALSE(fs::exists(Piece(base, kMaxPieces + 1)));
 
     EXPECT_TRUE(CheckedJoin(settings, base));
-    EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
+    EXPECT_EQ(settings.StatusMessage, kJoined);
     EXPECT_EQ(ReadFile(base), bytes);
 }
 
 TEST(Split, MissingParentOfTheOutputFolderFailsAfterTheDialog) {
     TempFolder folder;
     const std::string input = folder / "in.txt";
-    WriteFile(input, PatternBytes(2500));
+    WritePattern(input, 2500);
     auto settings = SettingsFor(folder / "absent/out", kChunk);
-    RecordingDialog dialog;
-    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
-    EXPECT_EQ(dialog.shown.size(), 1u);
-    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
-    EXPECT_EQ(settings.InfoMessage, FilesSummary(input, 2500, 3));
+    ExpectSplitFails(settings, input, 1, FilesSummary(input, 2500, 3));
 }
 
 TEST(Split, InputHeldByAnotherProgram) {
-    using Kind = testing::OtherProcessLock::Kind;
+    using Kind = OtherProcessLock::Kind;
     for (const Kind kind : {Kind::Exclusive, Kind::Shared}) {
         const bool writer = kind == Kind::Exclusive;
         SCOPED_TRACE(writer ? "held by a writer" : "read by another program");
         TempFolder folder;
         const std::string input = folder / "held.txt";
-        const auto bytes = PatternBytes(2500);
-        WriteFile(input, bytes);
+        const auto bytes = WritePattern(input, 2500);
         auto settings = SettingsFor(folder / "out", kChunk);
         RecordingDialog dialog;
-        testing::OtherProcessLock lock(input, kind);
+        OtherProcessLock lock(input, kind);
 
         EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
-        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces"
-                                                 : "Successfully broken file into pieces");
+        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces" : kSplitDone);
         EXPECT_EQ(settings.InfoMessage, FilesSummary(input, 2500, 3));
         EXPECT_EQ(fs::exists(Piece(folder / "out/held.txt", 1)), !writer);
         EXPECT_EQ(ReadFile(input), bytes);
@@ -231,18 +219,16 @@ TEST(Split, InputHeldByAnotherProgram) {
 TEST(Split, ReadOnlyInputSplits) {
     TempFolder folder;
     const std::string input = folder / "readonly.txt";
-    const auto bytes = PatternBytes(2500);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, 2500);
     ASSERT_EQ(::chmod(input.c_str(), 0444), 0);
     auto settings = SettingsFor(folder / "out", kChunk);
     RecordingDialog dialog;
     EXPECT_TRUE(CheckedSplit(settings, input, dialog));
-    EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+    EXPECT_EQ(settings.StatusMessage, kSplitDone);
     EXPECT_EQ(Concatenated(folder / "out/readonly.txt", 3), bytes);
 }
 
 TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
-    using testing::FaultyFileSystem;
     struct Case {
         const char* what;
         std::function<void(FaultyFileSystem&, const std::string& input, const std::string& base)>
@@ -256,7 +242,7 @@ TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
          [](auto& files, auto&, auto& base) { files.FailWrites(Piece(base, 2)); }, true},
         {"old piece 2 cannot be deleted",
          [](auto& files, auto&, auto& base) {
-             WriteFile(Piece(base, 2), PatternBytes(kChunk, 9));
+             WritePattern(Piece(base, 2), kChunk, 9);
              files.FailDelete(Piece(base, 2));
          },
          false},
@@ -266,8 +252,7 @@ TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
         TempFolder folder;
         const std::string input = folder / "in.txt";
         const std::string base = folder / "out/in.txt";
-        const auto bytes = PatternBytes(2500);
-        WriteFile(input, bytes);
+        const auto bytes = WritePattern(input, 2500);
         fs::create_directory(folder / "out");
         auto settings = SettingsFor(folder / "out", kChunk);
         RecordingDialog dialog;
@@ -275,10 +260,10 @@ TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
         c.inject(files, input, base);
 
         EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
-        EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+        EXPECT_EQ(settings.StatusMessage, kSplitFailed);
         EXPECT_EQ(settings.InfoMessage,
                   c.keepsSummary ? FilesSummary(input, 2500, 3) : FailureInfo(input));
-        EXPECT_EQ(ReadFile(Piece(base, 1)), Prefix(bytes, kChunk)) << "piece 1 stays whole";
+        EXPECT_EQ(ReadFile(Piece(base, 1)), Slice(bytes, 0, kChunk)) << "piece 1 stays whole";
         EXPECT_FALSE(fs::exists(Piece(base, 3)));
         EXPECT_EQ(files.OpenFiles(), 0);
     }
@@ -287,13 +272,13 @@ TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
 TEST(Split, UnreadableInputFailsWithoutReportingSuccess) {
     TempFolder folder;
     const std::string input = folder / "in.txt";
-    WriteFile(input, PatternBytes(2500));
+    WritePattern(input, 2500);
     auto settings = SettingsFor(folder / "out", kChunk);
     RecordingDialog dialog;
-    testing::FaultyFileSystem files;
+    FaultyFileSystem files;
     files.FailReads(input);
     EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
-    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+    EXPECT_EQ(settings.StatusMessage, kSplitFailed);
 }
 
 TEST(Split, UnusualNamesSplitAndJoinBackWhole) {
@@ -304,18 +289,17 @@ TEST(Split, UnusualNamesSplitAndJoinBackWhole) {
         SCOPED_TRACE(name);
         TempFolder folder;
         const std::string input = folder / name;
-        const auto bytes = PatternBytes(2500, ++seed);
-        WriteFile(input, bytes);
+        const auto bytes = WritePattern(input, 2500, ++seed);
         auto settings = SettingsFor(folder / "out", kChunk);
         RecordingDialog dialog;
         ASSERT_TRUE(CheckedSplit(settings, input, dialog));
         const std::string base = folder / ("out/" + name);
         ASSERT_TRUE(fs::exists(base));
         EXPECT_TRUE(CheckedJoin(settings, base));
-        EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
+        EXPECT_EQ(settings.StatusMessage, kJoined);
         EXPECT_EQ(ReadFile(base), bytes);
     }
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing
