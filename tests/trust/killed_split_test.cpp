@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -20,23 +21,16 @@
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "platform/file_system.h"
+#include "tests/support/checked_runs.h"
+#include "tests/support/child_process.h"
+#include "tests/support/pass_through_file_system.h"
+#include "tests/support/piece_checks.h"
+#include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
-#include "tests/trust/trust_support.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
-
-using testing::PatternBytes;
-using testing::TempFolder;
-using testing::WriteFile;
-using trust::PiecePath;
-using trust::ReadWhole;
-using trust::RunInChild;
-using trust::SameBytes;
-using trust::SettingsFor;
-using trust::SilentDialog;
-using trust::Slice;
-using trust::WaitForChild;
 
 constexpr std::int64_t kChunk = std::int64_t{1} << 20;
 constexpr std::int64_t kPieces = 64;
@@ -79,7 +73,7 @@ class SlowFile final : public platform::File {
     std::unique_ptr<platform::File> inner_;
 };
 
-class SlowWritingFileSystem final : public trust::PassThroughFileSystem {
+class SlowWritingFileSystem final : public PassThroughFileSystem {
   public:
     std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override {
         auto file = PassThroughFileSystem::OpenExclusive(path);
@@ -95,12 +89,12 @@ int SplitAndKill(const std::string& input, const std::string& folder, std::int64
     const pid_t child = RunInChild([&] {
         SlowWritingFileSystem files;
         auto settings = SettingsFor(folder, kChunk);
-        SilentDialog dialog;
+        RecordingDialog dialog;
         return SplitFile(settings, input, dialog, {}, files) ? 0 : 1;
     });
     if (child < 0) return -1;
     const std::string awaited =
-        PiecePath(folder + "/" + std::filesystem::path(input).filename().string(), killAt);
+        Piece(folder + "/" + std::filesystem::path(input).filename().string(), killAt);
     const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
     int status = 0;
     while (!std::filesystem::exists(awaited) && std::chrono::steady_clock::now() < deadline &&
@@ -115,13 +109,12 @@ int SplitAndKill(const std::string& input, const std::string& folder, std::int64
 // and equal to its slice, the last a beginning of its slice; returns h.
 std::int64_t ExpectLeftoversAreSlices(const std::string& base, const std::vector<char>& input) {
     std::int64_t present = 0;
-    while (std::filesystem::exists(PiecePath(base, present + 1))) ++present;
+    while (std::filesystem::exists(Piece(base, present + 1))) ++present;
     for (std::int64_t n = 1; n < present; ++n)
-        EXPECT_TRUE(
-            SameBytes(ReadWhole(PiecePath(base, n)), Slice(input, (n - 1) * kChunk, kChunk)))
+        EXPECT_TRUE(SameBytes(ReadFile(Piece(base, n)), Slice(input, (n - 1) * kChunk, kChunk)))
             << "finished piece " << n;
     if (present > 0) {
-        const auto last = ReadWhole(PiecePath(base, present));
+        const auto last = ReadFile(Piece(base, present));
         EXPECT_LE(static_cast<std::int64_t>(last.size()), kChunk) << "last piece " << present;
         EXPECT_TRUE(SameBytes(
             last, Slice(input, (present - 1) * kChunk, static_cast<std::int64_t>(last.size()))))
@@ -133,8 +126,7 @@ std::int64_t ExpectLeftoversAreSlices(const std::string& base, const std::vector
 TEST(KilledSplit, PiecesBeforeTheKillAreWholeAndTheSplitCanBeRunAgain) {
     TempFolder temp;
     const std::string input = temp / "database.sqlite";
-    const auto bytes = PatternBytes(kInputSize, 51);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, kInputSize, 51);
     const std::string folder = temp / "out";
     const std::string base = folder + "/database.sqlite";
 
@@ -153,26 +145,22 @@ TEST(KilledSplit, PiecesBeforeTheKillAreWholeAndTheSplitCanBeRunAgain) {
         if (present > 0) {
             std::cout << "[ KILLED   ] after piece " << killAt << " appeared (+" << extra.count()
                       << " ms): " << present << " pieces present, the last of "
-                      << std::filesystem::file_size(PiecePath(base, present)) << " bytes\n";
+                      << std::filesystem::file_size(Piece(base, present)) << " bytes\n";
         }
         if (HasFatalFailure()) return;
     }
 
     auto settings = SettingsFor(folder, kChunk);
-    SilentDialog dialog;
+    RecordingDialog dialog;
     ASSERT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
-    for (std::int64_t n = 1; n <= kPieces; ++n)
-        EXPECT_TRUE(
-            SameBytes(ReadWhole(PiecePath(base, n)), Slice(bytes, (n - 1) * kChunk, kChunk)))
-            << "piece " << n;
-    EXPECT_FALSE(std::filesystem::exists(PiecePath(base, kPieces + 1)));
+    ExpectPiecesAreExactlyTheSlices(base, bytes, kChunk);
 
     ASSERT_TRUE(JoinFiles(settings, base)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kJoinSucceeded);
-    EXPECT_TRUE(SameBytes(ReadWhole(base), bytes)) << "the joined file";
-    EXPECT_TRUE(SameBytes(ReadWhole(input), bytes)) << "the input changed";
+    EXPECT_TRUE(SameBytes(ReadFile(base), bytes)) << "the joined file";
+    EXPECT_TRUE(SameBytes(ReadFile(input), bytes)) << "the input changed";
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing

@@ -10,28 +10,28 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "tests/support/checked_runs.h"
+#include "tests/support/recording_dialog.h"
+#include "tests/support/sanitized.h"
 #include "tests/support/temp_folder.h"
-#include "tests/trust/trust_support.h"
 #include "ui/field_text.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
-
-using testing::TempFolder;
-using trust::PiecePath;
-using trust::SettingsFor;
-using trust::SilentDialog;
 
 constexpr std::int64_t kGiB = std::int64_t{1} << 30;
 constexpr std::int64_t kInputSize = 5 * kGiB;
@@ -42,21 +42,6 @@ constexpr std::size_t kMarkerBytes = 16;
 constexpr std::size_t kHashReadBytes = std::size_t{1} << 20;
 // Streaming through a bounded buffer keeps the process far below one piece of 2 GiB.
 constexpr long kMaxResidentKiB = 512 * 1024;
-
-// Owns a descriptor for the test's own reads and writes.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Where the large files go: $TESSEL_LARGE_FILE_DIR, else /var/tmp, else the working folder
 // (the build folder under ctest). A memory-backed file system or too little free space rules
@@ -128,20 +113,16 @@ void MakeSparseInput(const std::string& path, const std::vector<std::int64_t>& m
 std::optional<std::uint64_t> StreamingHash(const std::string& path) {
     constexpr std::uint64_t kOffsetBasis = 0xcbf29ce484222325ull;
     constexpr std::uint64_t kPrime = 0x100000001b3ull;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
-    std::vector<std::uint64_t> words(kHashReadBytes / sizeof(std::uint64_t));
-    auto* bytes = reinterpret_cast<unsigned char*>(words.data());
     std::uint64_t hash = kOffsetBasis;
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), bytes, kHashReadBytes);
-        if (got < 0) return std::nullopt;
-        if (got == 0) return hash;
-        const auto whole = static_cast<std::size_t>(got) / sizeof(std::uint64_t);
-        for (std::size_t i = 0; i < whole; ++i) hash = (hash ^ words[i]) * kPrime;
-        for (auto i = whole * sizeof(std::uint64_t); i < static_cast<std::size_t>(got); ++i)
-            hash = (hash ^ bytes[i]) * kPrime;
-    }
+    const bool read = ReadInBlocks(path, kHashReadBytes, [&hash](std::span<const char> block) {
+        std::size_t i = 0;
+        for (std::uint64_t word; i + sizeof word <= block.size(); i += sizeof word) {
+            std::memcpy(&word, block.data() + i, sizeof word);
+            hash = (hash ^ word) * kPrime;
+        }
+        for (; i < block.size(); ++i) hash = (hash ^ static_cast<unsigned char>(block[i])) * kPrime;
+    });
+    return read ? std::optional(hash) : std::nullopt;
 }
 
 // Each marker is found in the piece that holds its offset, at the offset within that piece;
@@ -152,7 +133,7 @@ void ExpectMarkersInPieces(const std::string& base, std::int64_t chunk,
         const auto expected = MarkerAt(offset);
         for (std::size_t i = 0; i < kMarkerBytes; ++i) {
             const auto at = offset + static_cast<std::int64_t>(i);
-            const std::string piece = PiecePath(base, at / chunk + 1);
+            const std::string piece = Piece(base, at / chunk + 1);
             Fd fd(::open(piece.c_str(), O_RDONLY | O_CLOEXEC));
             unsigned char found = 0;
             ASSERT_EQ(::pread(fd.get(), &found, 1, at % chunk), 1) << piece;
@@ -172,7 +153,7 @@ long PeakResidentKiB() {
 }
 
 TEST(LargeFile, FiveGibibytesSplitIntoJazDiskPiecesAndJoinBack) {
-    if (trust::Sanitized())
+    if (Sanitized())
         GTEST_SKIP() << "skipped under sanitizers: 10 GiB of instrumented copying takes too long";
     std::string whyNot;
     const auto place = PlaceForLargeFiles(whyNot);
@@ -191,7 +172,7 @@ TEST(LargeFile, FiveGibibytesSplitIntoJazDiskPiecesAndJoinBack) {
     const auto inputWritten = std::filesystem::last_write_time(input);
 
     auto settings = SettingsFor(temp / "out", *chunk);
-    SilentDialog dialog;
+    RecordingDialog dialog;
     const auto splitStart = std::chrono::steady_clock::now();
     ASSERT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
     const double splitSeconds = SecondsSince(splitStart);
@@ -204,13 +185,11 @@ TEST(LargeFile, FiveGibibytesSplitIntoJazDiskPiecesAndJoinBack) {
         << dialog.shown[0];
 
     const std::string target = temp / "out/disk image.raw";
-    EXPECT_EQ(std::filesystem::file_size(PiecePath(target, 1)),
-              static_cast<std::uintmax_t>(*chunk));
-    EXPECT_EQ(std::filesystem::file_size(PiecePath(target, 2)),
-              static_cast<std::uintmax_t>(*chunk));
-    EXPECT_EQ(std::filesystem::file_size(PiecePath(target, 3)),
+    EXPECT_EQ(std::filesystem::file_size(Piece(target, 1)), static_cast<std::uintmax_t>(*chunk));
+    EXPECT_EQ(std::filesystem::file_size(Piece(target, 2)), static_cast<std::uintmax_t>(*chunk));
+    EXPECT_EQ(std::filesystem::file_size(Piece(target, 3)),
               static_cast<std::uintmax_t>(kInputSize - 2 * *chunk));
-    EXPECT_FALSE(std::filesystem::exists(PiecePath(target, 4)));
+    EXPECT_FALSE(std::filesystem::exists(Piece(target, 4)));
     ExpectMarkersInPieces(target, *chunk, markers);
 
     const auto joinStart = std::chrono::steady_clock::now();
@@ -231,4 +210,4 @@ TEST(LargeFile, FiveGibibytesSplitIntoJazDiskPiecesAndJoinBack) {
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing

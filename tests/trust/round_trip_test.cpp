@@ -4,9 +4,12 @@
 // the pieces written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -15,22 +18,16 @@
 #include "engine/join.h"
 #include "engine/merge_batch.h"
 #include "engine/messages.h"
+#include "engine/shared_settings.h"
 #include "engine/split.h"
+#include "tests/support/checked_runs.h"
+#include "tests/support/piece_checks.h"
+#include "tests/support/recording_dialog.h"
+#include "tests/support/sanitized.h"
 #include "tests/support/temp_folder.h"
-#include "tests/trust/trust_support.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
-
-using testing::PatternBytes;
-using testing::TempFolder;
-using testing::WriteFile;
-using trust::ExpectedPieces;
-using trust::PiecePath;
-using trust::ReadWhole;
-using trust::SettingsFor;
-using trust::SilentDialog;
-using trust::Slice;
 
 // The same cases every run unless TESSEL_TRUST_SEED asks for others; the seed is printed with
 // every failure so a failing case can be replayed.
@@ -101,7 +98,7 @@ std::vector<Case> RandomCases(std::uint64_t seed) {
                                          "many.dots.in.name.tar.gz", "Report 2024 (final).doc"};
     std::mt19937_64 random(seed);
     std::vector<Case> cases;
-    const int count = trust::Sanitized() ? kCasesWhenSanitized : kCases;
+    const int count = Sanitized() ? kCasesWhenSanitized : kCases;
     for (int i = 0; i < count; ++i) {
         Case c;
         c.chunk = RandomChunk(random);
@@ -112,20 +109,6 @@ std::vector<Case> RandomCases(std::uint64_t seed) {
         cases.push_back(c);
     }
     return cases;
-}
-
-// Every piece 1..expected exists and holds its slice; no piece stands after them.
-void ExpectPiecesAreSlices(const std::string& base, const std::vector<char>& input,
-                           std::int64_t chunk) {
-    const std::int64_t expected = ExpectedPieces(static_cast<std::int64_t>(input.size()), chunk);
-    for (std::int64_t n = 1; n <= expected; ++n) {
-        ASSERT_TRUE(std::filesystem::is_regular_file(PiecePath(base, n))) << "piece " << n;
-        EXPECT_TRUE(
-            trust::SameBytes(ReadWhole(PiecePath(base, n)), Slice(input, (n - 1) * chunk, chunk)))
-            << "piece " << n;
-    }
-    EXPECT_FALSE(std::filesystem::exists(PiecePath(base, expected + 1)))
-        << "piece " << expected + 1 << " should not exist";
 }
 
 // Splits `inputPath` into `folder` and checks the outcome; the progress reported stays within
@@ -139,7 +122,7 @@ void SplitAndCheck(SharedSettings& settings, const std::string& inputPath,
         progressSane = progressSane && total == size && done >= lastDone && done <= total;
         lastDone = done;
     };
-    SilentDialog dialog;
+    RecordingDialog dialog;
     ASSERT_TRUE(SplitFile(settings, inputPath, dialog, progress));
     EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
     EXPECT_EQ(dialog.shown.size(), 1u);
@@ -150,7 +133,7 @@ void JoinAndCheck(SharedSettings& settings, const std::string& target,
                   const std::vector<char>& input) {
     ASSERT_TRUE(JoinFiles(settings, target));
     EXPECT_EQ(settings.StatusMessage, messages::kJoinSucceeded);
-    EXPECT_TRUE(trust::SameBytes(ReadWhole(target), input)) << "joined file";
+    EXPECT_TRUE(SameBytes(ReadFile(target), input)) << "joined file";
 }
 
 // The lines of a CR LF text.
@@ -174,10 +157,10 @@ std::vector<std::string> CrLfLines(const std::vector<char>& text) {
 void ExpectBatchListsPieces(const std::string& batchPath, const std::string& name,
                             std::int64_t pieces) {
     std::int64_t copies = 0;
-    for (const auto& line : CrLfLines(ReadWhole(batchPath))) {
+    for (const auto& line : CrLfLines(ReadFile(batchPath))) {
         if (!line.starts_with("copy /b ")) continue;
         ++copies;
-        const std::string piece = '"' + PieceName(name, copies, kDefaultPieceExtension) + '"';
+        const std::string piece = '"' + Piece(name, copies) + '"';
         EXPECT_NE(line.find(piece), std::string::npos) << "copy line " << copies << ": " << line;
     }
     EXPECT_EQ(copies, pieces);
@@ -188,13 +171,12 @@ void RunCase(const TempFolder& temp, int index, const Case& c, std::uint64_t see
     const std::string outputFolder = temp / ("out-" + std::to_string(index));
     std::filesystem::create_directory(inputFolder);
     const std::string inputPath = inputFolder + "/" + c.name;
-    const auto input = PatternBytes(c.size, static_cast<std::uint32_t>(seed) + index);
-    WriteFile(inputPath, input);
+    const auto input = WritePattern(inputPath, c.size, static_cast<std::uint32_t>(seed) + index);
     const std::string target = outputFolder + "/" + c.name;
 
     auto settings = SettingsFor(outputFolder, c.chunk);
     SplitAndCheck(settings, inputPath, input);
-    ExpectPiecesAreSlices(target, input, c.chunk);
+    ExpectPiecesAreExactlyTheSlices(target, input, c.chunk);
     ASSERT_TRUE(std::filesystem::is_regular_file(target)) << "no empty file left to join into";
     EXPECT_EQ(std::filesystem::file_size(target), 0u);
 
@@ -205,14 +187,14 @@ void RunCase(const TempFolder& temp, int index, const Case& c, std::uint64_t see
     JoinAndCheck(settings, target, input);
 
     // An older, longer file of the same name: nothing of it may survive the join.
-    WriteFile(target, PatternBytes(c.size + 1 + index, static_cast<std::uint32_t>(seed) + 7));
+    WritePattern(target, c.size + 1 + index, static_cast<std::uint32_t>(seed) + 7);
     JoinAndCheck(settings, target, input);
 
     settings.ChunkSize = c.resplitChunk;
     SplitAndCheck(settings, inputPath, input);
-    ExpectPiecesAreSlices(target, input, c.resplitChunk);
+    ExpectPiecesAreExactlyTheSlices(target, input, c.resplitChunk);
     JoinAndCheck(settings, target, input);
-    EXPECT_TRUE(trust::SameBytes(ReadWhole(inputPath), input)) << "the input changed";
+    EXPECT_TRUE(SameBytes(ReadFile(inputPath), input)) << "the input changed";
 
     std::filesystem::remove_all(inputFolder);
     std::filesystem::remove_all(outputFolder);
@@ -253,15 +235,14 @@ TEST(RoundTrip, SplitIntoTheInputsOwnFolderLeavesTheInputWhole) {
     TempFolder temp;
     const std::string input = temp / "notes.txt";
     const std::int64_t chunk = 1000;
-    const auto bytes = PatternBytes(3 * chunk + 1, 61);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, 3 * chunk + 1, 61);
 
     auto settings = SettingsFor(temp.path().string(), chunk);
     SplitAndCheck(settings, input, bytes);
-    EXPECT_TRUE(trust::SameBytes(ReadWhole(input), bytes)) << "the input after the split";
-    ExpectPiecesAreSlices(input, bytes, chunk);
+    EXPECT_TRUE(SameBytes(ReadFile(input), bytes)) << "the input after the split";
+    ExpectPiecesAreExactlyTheSlices(input, bytes, chunk);
     JoinAndCheck(settings, input, bytes);
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing

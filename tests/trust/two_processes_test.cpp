@@ -3,7 +3,9 @@
 // engine must stop cleanly where it cannot go on, and neither process may damage the other's
 // files.
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,140 +17,96 @@
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "platform/file_system.h"
+#include "tests/support/checked_runs.h"
+#include "tests/support/child_process.h"
+#include "tests/support/other_process_lock.h"
+#include "tests/support/pass_through_file_system.h"
+#include "tests/support/piece_checks.h"
+#include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
-#include "tests/trust/trust_support.h"
 
-namespace tessel {
+namespace tessel::testing {
 namespace {
-
-using testing::PatternBytes;
-using testing::TempFolder;
-using testing::WriteFile;
-using trust::CountOpenDescriptors;
-using trust::ExpectedPieces;
-using trust::Gate;
-using trust::HeldByAnotherProcess;
-using trust::PiecePath;
-using trust::ReadWhole;
-using trust::RunInChild;
-using trust::SameBytes;
-using trust::SettingsFor;
-using trust::SilentDialog;
-using trust::Slice;
-using trust::WaitForChild;
 
 // What a child running the engine reports through its exit code.
 constexpr int kSucceeded = 0;
 constexpr int kFailedCleanly = 1;
 constexpr int kInconsistent = 2;  // result and status line disagree
 
-void ExpectPiecesAreSlices(const std::string& base, const std::vector<char>& input,
-                           std::int64_t chunk) {
-    const auto count = ExpectedPieces(static_cast<std::int64_t>(input.size()), chunk);
-    for (std::int64_t n = 1; n <= count; ++n)
-        EXPECT_TRUE(SameBytes(ReadWhole(PiecePath(base, n)), Slice(input, (n - 1) * chunk, chunk)))
-            << base << " piece " << n;
-    EXPECT_FALSE(std::filesystem::exists(PiecePath(base, count + 1)));
-}
-
-// An input split into a folder, ready to be joined.
-struct SplitPieces {
-    TempFolder temp;
-    std::int64_t chunk;
-    std::vector<char> bytes;
-    std::string target = temp / "out/archive.7z";
-
-    SplitPieces(std::int64_t size, std::int64_t chunkSize, std::uint32_t seed)
-        : chunk(chunkSize), bytes(PatternBytes(size, seed)) {
-        WriteFile(temp / "archive.7z", bytes);
-        auto settings = SettingsFor(temp / "out", chunk);
-        SilentDialog dialog;
-        if (!SplitFile(settings, temp / "archive.7z", dialog)) ADD_FAILURE() << "split failed";
-    }
-    std::int64_t pieces() const {
-        return ExpectedPieces(static_cast<std::int64_t>(bytes.size()), chunk);
-    }
-};
-
 TEST(TwoProcesses, JoinStopsCleanlyAtAFileAnotherProcessHolds) {
     struct Holder {
         const char* what;
         std::int64_t piece;  // 0: the target
-        HeldByAnotherProcess::Lock kind;
+        OtherProcessLock::Kind kind;
     };
     const std::vector<Holder> holders = {
-        {"a writer holding piece 1", 1, HeldByAnotherProcess::Lock::Exclusive},
-        {"a writer holding piece 3", 3, HeldByAnotherProcess::Lock::Exclusive},
-        {"a reader holding the target", 0, HeldByAnotherProcess::Lock::Shared},
-        {"a writer holding the target", 0, HeldByAnotherProcess::Lock::Exclusive},
+        {"a writer holding piece 1", 1, OtherProcessLock::Kind::Exclusive},
+        {"a writer holding piece 3", 3, OtherProcessLock::Kind::Exclusive},
+        {"a reader holding the target", 0, OtherProcessLock::Kind::Shared},
+        {"a writer holding the target", 0, OtherProcessLock::Kind::Exclusive},
     };
     for (const auto& holder : holders) {
         SCOPED_TRACE(holder.what);
-        SplitPieces split(3 * 70000 + 11, 70000, 21);
+        SplitPieces split("archive.7z", 3 * 70000 + 11, 70000, 21);
         // An older version of the file stands where the join writes.
-        const auto older = PatternBytes(50000, 22);
-        WriteFile(split.target, older);
+        const auto older = WritePattern(split.target, 50000, 22);
         const std::string held =
-            holder.piece == 0 ? split.target : PiecePath(split.target, holder.piece);
-        const auto heldBefore = ReadWhole(held);
+            holder.piece == 0 ? split.target : Piece(split.target, holder.piece);
+        const auto heldBefore = ReadFile(held);
 
         auto settings = SettingsFor(split.temp / "unused", split.chunk);
-        const int descriptors = CountOpenDescriptors();
+        const int descriptors = OpenDescriptorCount();
         {
-            HeldByAnotherProcess other(held, holder.kind);
-            ASSERT_TRUE(other.holding());
+            OtherProcessLock other(held, holder.kind);
             EXPECT_FALSE(JoinFiles(settings, split.target));
-            EXPECT_TRUE(SameBytes(ReadWhole(held), heldBefore)) << "while it was held";
+            EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "while it was held";
         }
-        EXPECT_EQ(CountOpenDescriptors(), descriptors) << "a descriptor was left open";
+        EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a descriptor was left open";
         EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
-        EXPECT_TRUE(SameBytes(ReadWhole(held), heldBefore)) << "after it was released";
-        ExpectPiecesAreSlices(split.target, split.bytes, split.chunk);
+        EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "after it was released";
+        ExpectPiecesAreExactlyTheSlices(split.target, split.bytes, split.chunk);
         if (holder.piece == 0) {
-            EXPECT_TRUE(SameBytes(ReadWhole(split.target), older)) << "the held target";
+            EXPECT_TRUE(SameBytes(ReadFile(split.target), older)) << "the held target";
         }
     }
 }
 
 TEST(TwoProcesses, ReadersOfThePiecesDoNotStopAJoin) {
-    SplitPieces split(2 * 65536 + 3, 65536, 23);
+    SplitPieces split("archive.7z", 2 * 65536 + 3, 65536, 23);
     auto settings = SettingsFor(split.temp / "unused", split.chunk);
-    HeldByAnotherProcess first(PiecePath(split.target, 1), HeldByAnotherProcess::Lock::Shared);
-    HeldByAnotherProcess last(PiecePath(split.target, 3), HeldByAnotherProcess::Lock::Shared);
-    ASSERT_TRUE(first.holding() && last.holding());
+    OtherProcessLock first(Piece(split.target, 1), OtherProcessLock::Kind::Shared);
+    OtherProcessLock last(Piece(split.target, 3), OtherProcessLock::Kind::Shared);
     EXPECT_TRUE(JoinFiles(settings, split.target)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kJoinSucceeded);
-    EXPECT_TRUE(SameBytes(ReadWhole(split.target), split.bytes));
+    EXPECT_TRUE(SameBytes(ReadFile(split.target), split.bytes));
 }
 
 TEST(TwoProcesses, SplitRefusesAnInputAnotherProcessIsWritingButNotOneItReads) {
     TempFolder temp;
     const std::string input = temp / "mailbox.mbox";
     const std::int64_t chunk = 30000;
-    const auto bytes = PatternBytes(2 * chunk + 1, 24);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, 2 * chunk + 1, 24);
     const std::string base = temp / "out/mailbox.mbox";
 
     auto settings = SettingsFor(temp / "out", chunk);
-    SilentDialog dialog;
-    const int descriptors = CountOpenDescriptors();
+    RecordingDialog dialog;
+    const int descriptors = OpenDescriptorCount();
     {
-        HeldByAnotherProcess writer(input, HeldByAnotherProcess::Lock::Exclusive);
-        ASSERT_TRUE(writer.holding());
+        OtherProcessLock writer(input, OtherProcessLock::Kind::Exclusive);
         EXPECT_FALSE(SplitFile(settings, input, dialog));
     }
-    EXPECT_EQ(CountOpenDescriptors(), descriptors) << "a descriptor was left open";
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a descriptor was left open";
     EXPECT_EQ(settings.StatusMessage, messages::kSplitCannotOpenInput);
     ASSERT_EQ(dialog.shown.size(), 1u);
     EXPECT_EQ(settings.InfoMessage, dialog.shown[0]);
-    EXPECT_FALSE(std::filesystem::exists(PiecePath(base, 1)));
-    EXPECT_TRUE(SameBytes(ReadWhole(input), bytes));
+    EXPECT_FALSE(std::filesystem::exists(Piece(base, 1)));
+    EXPECT_TRUE(SameBytes(ReadFile(input), bytes));
 
-    HeldByAnotherProcess reader(input, HeldByAnotherProcess::Lock::Shared);
-    ASSERT_TRUE(reader.holding());
+    OtherProcessLock reader(input, OtherProcessLock::Kind::Shared);
     EXPECT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
-    ExpectPiecesAreSlices(base, bytes, chunk);
+    ExpectPiecesAreExactlyTheSlices(base, bytes, chunk);
 }
 
 // Starts `count` children that wait at one gate, then lets them all go at once; returns their
@@ -183,7 +141,7 @@ TEST(TwoProcesses, TwoSplitsIntoOneFolderAtOnceBothSucceed) {
 
     const auto codes = RunTogether(2, [&](int i) {
         auto settings = SettingsFor(folder, chunk);
-        SilentDialog dialog;
+        RecordingDialog dialog;
         const bool done = SplitFile(settings, temp / names[static_cast<std::size_t>(i)], dialog);
         if (done != (settings.StatusMessage == messages::kSplitSucceeded)) return kInconsistent;
         return done ? kSucceeded : kFailedCleanly;
@@ -191,21 +149,21 @@ TEST(TwoProcesses, TwoSplitsIntoOneFolderAtOnceBothSucceed) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(names[i]);
         EXPECT_EQ(codes[i], kSucceeded);
-        ExpectPiecesAreSlices(folder + "/" + names[i], inputs[i], chunk);
+        ExpectPiecesAreExactlyTheSlices(folder + "/" + names[i], inputs[i], chunk);
         auto settings = SettingsFor(folder, chunk);
         EXPECT_TRUE(JoinFiles(settings, folder + "/" + names[i]));
-        EXPECT_TRUE(SameBytes(ReadWhole(folder + "/" + names[i]), inputs[i]));
+        EXPECT_TRUE(SameBytes(ReadFile(folder + "/" + names[i]), inputs[i]));
     }
 }
 
 TEST(TwoProcesses, TwoJoinsOfOneTargetAtOnceNeverCorruptIt) {
     constexpr int kRounds = 6;
-    SplitPieces split(16 * 256 * 1024 - 5, 256 * 1024, 25);
+    SplitPieces split("archive.7z", 16 * 256 * 1024 - 5, 256 * 1024, 25);
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         // Each round starts from an older, longer file of that name.
-        WriteFile(split.target, PatternBytes(static_cast<std::int64_t>(split.bytes.size()) + 999,
-                                             40 + static_cast<std::uint32_t>(round)));
+        WritePattern(split.target, static_cast<std::int64_t>(split.bytes.size()) + 999,
+                     40 + static_cast<std::uint32_t>(round));
         const auto codes = RunTogether(2, [&](int) {
             auto settings = SettingsFor(split.temp / "unused", split.chunk);
             const bool done = JoinFiles(settings, split.target);
@@ -216,15 +174,15 @@ TEST(TwoProcesses, TwoJoinsOfOneTargetAtOnceNeverCorruptIt) {
         for (const int code : codes)
             EXPECT_TRUE(code == kSucceeded || code == kFailedCleanly) << code;
         EXPECT_TRUE(codes[0] == kSucceeded || codes[1] == kSucceeded) << "neither join succeeded";
-        EXPECT_TRUE(SameBytes(ReadWhole(split.target), split.bytes)) << "the joined file";
-        ExpectPiecesAreSlices(split.target, split.bytes, split.chunk);
+        EXPECT_TRUE(SameBytes(ReadFile(split.target), split.bytes)) << "the joined file";
+        ExpectPiecesAreExactlyTheSlices(split.target, split.bytes, split.chunk);
     }
 }
 
 // Lets an operation run until it is about to open one file, tells the test so, and goes on only
 // when the test says: the moment between two pieces, stretched (a slow medium, a slow network
 // share).
-class PauseBeforeOpening final : public trust::PassThroughFileSystem {
+class PauseBeforeOpening final : public PassThroughFileSystem {
   public:
     PauseBeforeOpening(std::string path, Gate& reached, Gate& resume)
         : path_(std::move(path)), reached_(reached), resume_(resume) {
@@ -257,17 +215,16 @@ TEST(TwoProcesses, JoinWhileAnotherProcessSplitsTheSameFileNeverPassesOffPartOfI
     TempFolder temp;
     const std::int64_t chunk = 256 * 1024;
     const std::string input = temp / "thesis.pdf";
-    const auto bytes = PatternBytes(5 * chunk + 77, 26);
-    WriteFile(input, bytes);
+    const auto bytes = WritePattern(input, 5 * chunk + 77, 26);
     const std::string folder = temp / "out";
     const std::string target = folder + "/thesis.pdf";
 
     Gate reached;
     Gate resume;
     const pid_t splitter = RunInChild([&] {
-        PauseBeforeOpening files(PiecePath(target, 3), reached, resume);
+        PauseBeforeOpening files(Piece(target, 3), reached, resume);
         auto settings = SettingsFor(folder, chunk);
-        SilentDialog dialog;
+        RecordingDialog dialog;
         const bool done = SplitFile(settings, input, dialog, {}, files);
         return done && settings.StatusMessage == messages::kSplitSucceeded ? kSucceeded
                                                                            : kFailedCleanly;
@@ -281,7 +238,7 @@ TEST(TwoProcesses, JoinWhileAnotherProcessSplitsTheSameFileNeverPassesOffPartOfI
     // two pieces' worth as the whole file.
     auto settings = SettingsFor(temp / "unused", chunk);
     const bool joined = JoinFiles(settings, target);
-    const auto joinedBytes = ReadWhole(target);
+    const auto joinedBytes = ReadFile(target);
     resume.Open();
     EXPECT_EQ(WaitForChild(splitter), kSucceeded) << "the join disturbed the split";
 
@@ -292,21 +249,20 @@ TEST(TwoProcesses, JoinWhileAnotherProcessSplitsTheSameFileNeverPassesOffPartOfI
     } else {
         EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
     }
-    ExpectPiecesAreSlices(target, bytes, chunk);
+    ExpectPiecesAreExactlyTheSlices(target, bytes, chunk);
 }
 
 TEST(TwoProcesses, SplitWhileAnotherProcessJoinsTheSameFileNeverMixesTwoVersions) {
     // Yesterday's version was split; today's, edited but of the same size, is split again into
     // the same folder while another Tessel is still joining yesterday's pieces.
-    SplitPieces yesterday(5 * 256 * 1024 + 77, 256 * 1024, 27);
-    const auto today = PatternBytes(static_cast<std::int64_t>(yesterday.bytes.size()), 28);
-    const std::string input = yesterday.temp / "archive.7z";
-    WriteFile(input, today);
+    SplitPieces yesterday("archive.7z", 5 * 256 * 1024 + 77, 256 * 1024, 27);
+    const auto today =
+        WritePattern(yesterday.input, static_cast<std::int64_t>(yesterday.bytes.size()), 28);
 
     Gate reached;
     Gate resume;
     const pid_t joiner = RunInChild([&] {
-        PauseBeforeOpening files(PiecePath(yesterday.target, 3), reached, resume);
+        PauseBeforeOpening files(Piece(yesterday.target, 3), reached, resume);
         auto settings = SettingsFor(yesterday.temp / "unused", yesterday.chunk);
         const bool done = JoinFiles(settings, yesterday.target, {}, files);
         if (done && settings.StatusMessage == messages::kJoinSucceeded) return kSucceeded;
@@ -319,25 +275,25 @@ TEST(TwoProcesses, SplitWhileAnotherProcessJoinsTheSameFileNeverMixesTwoVersions
     ASSERT_TRUE(reached.Wait()) << "the join never reached its third piece";
 
     auto settings = SettingsFor(yesterday.temp / "out", yesterday.chunk);
-    SilentDialog dialog;
-    const bool split = SplitFile(settings, input, dialog);
+    RecordingDialog dialog;
+    const bool split = SplitFile(settings, yesterday.input, dialog);
     resume.Open();
     const int joinOutcome = WaitForChild(joiner);
 
     ASSERT_TRUE(joinOutcome == kSucceeded || joinOutcome == kFailedCleanly) << joinOutcome;
     if (joinOutcome == kSucceeded) {
-        const auto joined = ReadWhole(yesterday.target);
+        const auto joined = ReadFile(yesterday.target);
         EXPECT_TRUE(SameBytes(joined, yesterday.bytes) || SameBytes(joined, today))
             << "the join reported success with a mix of two versions";
     }
     if (split) {
         EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
-        ExpectPiecesAreSlices(yesterday.target, today, yesterday.chunk);
+        ExpectPiecesAreExactlyTheSlices(yesterday.target, today, yesterday.chunk);
     } else {
         EXPECT_FALSE(settings.StatusMessage.empty());
-        ExpectPiecesAreSlices(yesterday.target, yesterday.bytes, yesterday.chunk);
+        ExpectPiecesAreExactlyTheSlices(yesterday.target, yesterday.bytes, yesterday.chunk);
     }
 }
 
 }  // namespace
-}  // namespace tessel
+}  // namespace tessel::testing
