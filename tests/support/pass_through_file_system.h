@@ -1,6 +1,12 @@
 // A FileSystem that forwards every call to another one; tests override the calls they disturb.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "platform/file_system.h"
 
 namespace tessel::testing {
