@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "tests/support/temp_folder.h"

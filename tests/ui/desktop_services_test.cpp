@@ -6,6 +6,8 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/desktop/qt_desktop.h"
 #include "tests/support/temp_folder.h"

@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <cmath>
 #include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "tests/support/temp_folder.h"
 #include "tests/ui/ui_fakes.h"

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/messages.h"
 #include "tests/support/temp_folder.h"
