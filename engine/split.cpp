@@ -54,16 +54,19 @@ bool DeleteStalePieces(const SharedSettings& settings, const std::string& base,
     }
 }
 
-// Leaves the empty file that a join later names, and holds it locked while the pieces are
-// written, so that no join reads a half-written set of pieces. When that file is the input
-// itself, the input's own lock does the same. Nothing is held when the file cannot be opened;
-// `busy` tells whether another open holds it, as a join that is reading the pieces does.
-std::unique_ptr<platform::File> HoldPlaceholder(const std::string& base, const std::string& input,
-                                                platform::FileSystem& files, bool& busy) {
-    busy = false;
-    if (files.IsSameFile(base, input)) return nullptr;
-    auto placeholder = files.OpenExclusive(base);
-    busy = !placeholder && files.IsLocked(base);
+// The empty file that a join later names, left in the output folder and held locked while the
+// pieces are written, so that no join reads a half-written set of pieces.
+struct Placeholder {
+    std::unique_ptr<platform::File> lock;  // none where it is the input, or cannot be opened
+    bool heldElsewhere = false;            // another open holds it, as a running join does
+};
+
+Placeholder HoldPlaceholder(const std::string& base, const std::string& input,
+                            platform::FileSystem& files) {
+    // Where the placeholder is the input itself, the input's own lock keeps joins out.
+    if (files.IsSameFile(base, input)) return {};
+    Placeholder placeholder{files.OpenExclusive(base)};
+    placeholder.heldElsewhere = !placeholder.lock && files.IsLocked(base);
     return placeholder;
 }
 
@@ -72,9 +75,8 @@ bool WritePieces(SharedSettings& settings, const std::string& path, std::int64_t
     const std::int64_t chunk = settings.ChunkSize;
     files.CreateDirectory(settings.OutputFolder);
     const std::string base = JoinPath(settings.OutputFolder, FileNamePart(path));
-    bool joinRunning = false;
-    const auto placeholder = HoldPlaceholder(base, path, files, joinRunning);
-    if (joinRunning || chunk < 0) return FailSplit(settings, path);
+    const Placeholder placeholder = HoldPlaceholder(base, path, files);
+    if (placeholder.heldElsewhere || chunk < 0) return FailSplit(settings, path);
 
     const auto input = files.OpenForReading(path);
     if (!input) {
