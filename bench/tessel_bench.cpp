@@ -20,12 +20,6 @@
 
 namespace {
 
-// The split's summary needs no one to read it here.
-class SilentInfoDialog final : public tessel::InfoDialog {
-  public:
-    void ShowModal(const std::string&) override {}
-};
-
 std::optional<std::int64_t> ParseBytes(std::string_view text) {
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -52,8 +46,7 @@ int Split(const std::string& input, const std::string& outputFolder, std::int64_
     tessel::SetStartupDefaults(settings);
     settings.OutputFolder = outputFolder;
     settings.ChunkSize = chunkSize;
-    SilentInfoDialog dialog;
-    const bool succeeded = tessel::SplitFile(settings, input, dialog);
+    const bool succeeded = tessel::SplitFile(settings, input);
     return Finish(succeeded, settings);
 }
 

@@ -1,28 +1,46 @@
 #include "engine/join.h"
 
 #include <algorithm>
-#include <optional>
 #include <string_view>
-#include <vector>
 
+#include "engine/copy_loop.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
-#include "engine/stream_copy.h"
 
 namespace tessel {
 namespace {
 
-// An unexpected error: the pieces could not be joined at all.
-bool FailJoin(SharedSettings& settings, const std::string& target) {
+using platform::EntryKind;
+
+// The largest checksum file read: one line for each of the most pieces, with long names.
+constexpr std::int64_t kMaxChecksumFileBytes = std::int64_t{64} << 20;
+
+void SetFailureInfo(SharedSettings& settings, const std::string& target) {
     settings.InfoMessage = messages::kJoinFailedInfoOpen + target + messages::kFailedInfoClose;
+}
+
+// An unexpected error: the pieces could not be joined at all.
+Outcome FailJoin(SharedSettings& settings, const std::string& target) {
+    SetFailureInfo(settings, target);
     settings.StatusMessage = messages::kJoinFailed;
-    return false;
+    return Outcome::Failed;
 }
 
 // A file could not be opened or written: the status line must still say that the join failed.
-bool RefuseJoin(SharedSettings& settings) {
+Outcome RefuseJoin(SharedSettings& settings) {
     settings.StatusMessage = messages::kJoinFailed;
-    return false;
+    return Outcome::Failed;
+}
+
+// A join stopped by what the checksum file says: its own status text, and the failure text.
+Outcome FailChecked(SharedSettings& settings, const std::string& target, std::string status) {
+    SetFailureInfo(settings, target);
+    settings.StatusMessage = std::move(status);
+    return Outcome::Failed;
+}
+
+std::string PieceText(std::int64_t n, const char* close) {
+    return messages::kPieceOpen + std::to_string(n) + close;
 }
 
 // The folder part of `path`, before its last separator: "." when there is none.
@@ -48,17 +66,20 @@ std::optional<std::int64_t> PieceNumberOf(std::string_view entry, std::string_vi
     return std::stoll(std::string(digits));
 }
 
-// True when a piece numbered above `count` lies in the target's folder: the run of pieces from 1
-// stopped at a gap, and joining only the run would hand back a truncated file.
-bool PieceBeyondGapExists(const std::string& target, std::int64_t count,
-                          const std::string& extension, platform::FileSystem& files) {
+// Whether a piece numbered above `count` lies in the target's folder: the run of pieces from 1
+// stopped at a gap, and joining only the run would hand back a truncated file. Nothing when the
+// folder cannot be listed, so that the question cannot be answered.
+std::optional<bool> PieceBeyondGapExists(const std::string& target, std::int64_t count,
+                                         const std::string& extension,
+                                         platform::FileSystem& files) {
     const std::string folder = FolderOf(target);
     const std::string name = FileNamePart(target);
-    for (const auto& entry : files.ListFolder(folder)) {
+    const auto entries = files.ListFolder(folder);
+    if (!entries) return std::nullopt;
+    return std::ranges::any_of(*entries, [&](const std::string& entry) {
         const auto number = PieceNumberOf(entry, name, extension);
-        if (number && *number > count && files.IsOrdinaryFile(JoinPath(folder, entry))) return true;
-    }
-    return false;
+        return number && *number > count && files.IsOrdinaryFile(JoinPath(folder, entry));
+    });
 }
 
 enum class CountOutcome { NoFirstPiece, TooMany, Counted };
@@ -73,52 +94,179 @@ CountOutcome CountPieces(const std::string& target, const std::string& extension
     return count == 0 ? CountOutcome::NoFirstPiece : CountOutcome::Counted;
 }
 
-}  // namespace
+std::optional<std::string> ReadWhole(const std::string& path, platform::FileSystem& files) {
+    const auto length = files.FileLength(path);
+    const auto file = files.OpenForReading(path);
+    if (!length || *length > kMaxChecksumFileBytes || !file) return std::nullopt;
+    std::string text(static_cast<std::size_t>(*length), '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const auto got = file->Read(std::as_writable_bytes(std::span(text)).subspan(filled));
+        if (!got) return std::nullopt;
+        if (*got == 0) break;
+        filled += *got;
+    }
+    text.resize(filled);
+    return text;
+}
 
-bool JoinFiles(SharedSettings& settings, const std::string& targetPath,
-               const ProgressCallback& progress, platform::FileSystem& files) {
-    const std::string target = targetPath;
+// The pieces the checksum file lists, each there and of the length the file's header implies.
+bool PlanFromChecksumFile(SharedSettings& settings, JoinPlan& plan, const std::string& checksumPath,
+                          platform::FileSystem& files) {
+    const std::string& target = plan.target;
+    const auto text = ReadWhole(checksumPath, files);
+    const auto list = text ? ParseChecksumFile(*text, FileNamePart(target), settings.PieceExtension)
+                           : std::nullopt;
+    if (!list) {
+        FailChecked(settings, target, messages::kChecksumFileIncomplete);
+        return false;
+    }
+    for (std::int64_t n = 1; n <= list->header.pieces; ++n) {
+        const auto length = files.FileLength(PieceName(target, n, settings.PieceExtension));
+        if (!length) {
+            FailChecked(settings, target, PieceText(n, messages::kPieceMissingClose));
+            return false;
+        }
+        if (*length != ExpectedPieceLength(list->header, n)) {
+            FailChecked(settings, target, PieceText(n, messages::kPieceDamagedClose));
+            return false;
+        }
+        plan.lengths.push_back(*length);
+    }
+    plan.digests = list->digests;
+    return true;
+}
+
+// The unbroken run of pieces from 1, where no checksum file names them.
+bool PlanFromNames(SharedSettings& settings, JoinPlan& plan, platform::FileSystem& files) {
+    const std::string& target = plan.target;
     const std::string& extension = settings.PieceExtension;
-    settings.StatusMessage.clear();
-
     std::int64_t count = 0;
     switch (CountPieces(target, extension, files, count)) {
         case CountOutcome::NoFirstPiece:
-            return RefuseJoin(settings);
+            RefuseJoin(settings);
+            return false;
         case CountOutcome::TooMany:
-            return FailJoin(settings, target);
+            FailJoin(settings, target);
+            return false;
         case CountOutcome::Counted:
             break;
     }
-    if (PieceBeyondGapExists(target, count, extension, files)) return FailJoin(settings, target);
-
-    std::vector<std::int64_t> lengths;
-    std::int64_t total = 0;
+    if (PieceBeyondGapExists(target, count, extension, files).value_or(true)) {
+        FailJoin(settings, target);
+        return false;
+    }
     for (std::int64_t n = 1; n <= count; ++n) {
         const auto length = files.FileLength(PieceName(target, n, extension));
-        if (!length) return FailJoin(settings, target);
-        lengths.push_back(*length);
-        total += *length;
+        if (!length) {
+            FailJoin(settings, target);
+            return false;
+        }
+        plan.lengths.push_back(*length);
     }
+    return true;
+}
 
-    const auto output = files.OpenExclusive(target);
+// A target that is one of its own pieces would be written while it is read.
+bool TargetIsAPiece(const JoinPlan& plan, const std::string& extension,
+                    platform::FileSystem& files) {
+    for (std::int64_t n = 1; n <= std::ssize(plan.lengths); ++n)
+        if (files.IsSameFile(plan.target, PieceName(plan.target, n, extension))) return true;
+    return false;
+}
+
+}  // namespace
+
+std::optional<JoinPlan> CheckJoin(SharedSettings& settings, const std::string& targetPath,
+                                  platform::FileSystem& files) {
+    JoinPlan plan;
+    plan.target = targetPath;
+    const std::string& target = plan.target;
+    settings.StatusMessage.clear();
+
+    // The joined bytes may come from a shared folder: never through a link planted there.
+    const EntryKind targetKind = files.KindOf(target);
+    if (targetKind == EntryKind::Link) {
+        FailJoin(settings, target);
+        return std::nullopt;
+    }
+    const std::string checksumPath = target + kChecksumSuffix;
+    const bool planned = files.IsOrdinaryFile(checksumPath)
+                             ? PlanFromChecksumFile(settings, plan, checksumPath, files)
+                             : PlanFromNames(settings, plan, files);
+    if (!planned) return std::nullopt;
+    if (TargetIsAPiece(plan, settings.PieceExtension, files)) {
+        FailJoin(settings, target);
+        return std::nullopt;
+    }
+    for (const auto length : plan.lengths) plan.total += length;
+    if (targetKind == EntryKind::RegularFile) plan.existingLength = files.FileLength(target);
+    plan.permissions = files.PermissionsOf(PieceName(target, 1, settings.PieceExtension))
+                           .value_or(platform::kDefaultPermissions) &
+                       0777;
+    return plan;
+}
+
+Outcome WriteJoin(SharedSettings& settings, const JoinPlan& plan, const OperationControl& control,
+                  platform::FileSystem& files) {
+    const std::string& target = plan.target;
+    const std::string& extension = settings.PieceExtension;
+    settings.StatusMessage.clear();
+
+    // The old file stays locked until its replacement takes its name: another program that
+    // holds it keeps the join out, as it always did.
+    std::unique_ptr<platform::File> oldFile;
+    switch (files.KindOf(target)) {
+        case EntryKind::Missing:
+            break;
+        case EntryKind::RegularFile:
+            oldFile = files.HoldExclusive(target);
+            if (!oldFile) return RefuseJoin(settings);
+            break;
+        case EntryKind::Link:
+            return FailJoin(settings, target);
+        case EntryKind::Other:
+            return RefuseJoin(settings);
+    }
+    const auto output = files.CreateReplacement(target, plan.permissions);
     if (!output) return RefuseJoin(settings);
-    StreamCopier copier(total, progress);
-    for (std::int64_t n = 1; n <= count; ++n) {
+
+    CopyLoop copier(plan.total, control, plan.Verified());
+    for (std::int64_t n = 1; n <= std::ssize(plan.lengths); ++n) {
+        const auto index = static_cast<std::size_t>(n - 1);
         const auto piece = files.OpenForReading(PieceName(target, n, extension));
         if (!piece) return RefuseJoin(settings);
-        const std::int64_t length = lengths[static_cast<std::size_t>(n - 1)];
-        const auto copied = copier.Copy(*piece, *output, length);
-        if (copied.status == platform::CopyResult::Status::WriteFailed || !output->Flush())
-            return RefuseJoin(settings);
-        // A piece that cannot be read whole must never be passed off as joined.
-        if (copied.status == platform::CopyResult::Status::ReadFailed || copied.copied != length)
-            return FailJoin(settings, target);
+        Digest digest{};
+        switch (copier.Copy(*piece, *output, plan.lengths[index], &digest)) {
+            case CopyStatus::Done:
+                break;
+            case CopyStatus::Cancelled:
+                settings.StatusMessage = messages::kJoinCancelled;
+                return Outcome::Cancelled;
+            case CopyStatus::OutputFailed:
+                return RefuseJoin(settings);
+            case CopyStatus::InputShort:
+            case CopyStatus::InputFailed:
+                // A piece that cannot be read whole must never be passed off as joined.
+                if (!plan.Verified()) return FailJoin(settings, target);
+                return FailChecked(settings, target, PieceText(n, messages::kPieceDamagedClose));
+        }
+        if (plan.Verified() && digest != plan.digests[index])
+            return FailChecked(settings, target, PieceText(n, messages::kPieceDamagedClose));
     }
-    // An older, longer file of that name must not keep its old bytes past the joined ones.
-    if (!output->SetLength(total) || !output->Flush()) return RefuseJoin(settings);
-    settings.StatusMessage = messages::kJoinSucceeded;
-    return true;
+    if (control.Cancelled()) {
+        settings.StatusMessage = messages::kJoinCancelled;
+        return Outcome::Cancelled;
+    }
+    if (!output->Flush() || !output->Commit()) return RefuseJoin(settings);
+    settings.StatusMessage = plan.Verified() ? messages::kJoinVerified : messages::kJoinSucceeded;
+    return Outcome::Done;
+}
+
+bool JoinFiles(SharedSettings& settings, const std::string& targetPath,
+               const OperationControl& control, platform::FileSystem& files) {
+    const auto plan = CheckJoin(settings, targetPath, files);
+    return plan && WriteJoin(settings, *plan, control, files) == Outcome::Done;
 }
 
 }  // namespace tessel

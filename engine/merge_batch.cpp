@@ -70,8 +70,18 @@ void WriteMergeBatch(SharedSettings& settings, const std::string& fileNameField,
                      platform::FileSystem& files) {
     const std::string name = FileNamePart(TrimSpaces(fileNameField));
     const std::string batchPath = JoinPath(settings.OutputFolder, name + kBatchSuffix);
-    const auto file = files.OpenExclusive(batchPath);
-    if (!file || !file->SetLength(0)) return FailBatch(settings, batchPath);
+    // A batch file of an older split is replaced; a link planted under its name is neither
+    // followed nor removed.
+    const auto kind = files.KindOf(batchPath);
+    if (kind == platform::EntryKind::Link || kind == platform::EntryKind::Other ||
+        (kind == platform::EntryKind::RegularFile && !files.DeleteFile(batchPath)))
+        return FailBatch(settings, batchPath);
+    // No one may read the batch file who may not read the file it rebuilds.
+    const auto permissions =
+        files.PermissionsOf(TrimSpaces(fileNameField)).value_or(platform::kDefaultPermissions) &
+        platform::kDefaultPermissions;
+    const auto file = files.CreateNew(batchPath, permissions);
+    if (!file) return FailBatch(settings, batchPath);
 
     settings.PieceCount = settings.PieceCount < 1.0 ? 1.0 : std::ceil(settings.PieceCount);
     if (!(settings.PieceCount <= static_cast<double>(kMaxPieces)))

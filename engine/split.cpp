@@ -1,28 +1,32 @@
 #include "engine/split.h"
 
-#include <optional>
+#include <span>
+#include <vector>
 
+#include "engine/checksum.h"
+#include "engine/copy_loop.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
-#include "engine/stream_copy.h"
 
 namespace tessel {
 namespace {
 
+using platform::EntryKind;
+
 constexpr char kCrLf[] = "\r\n";
 
 // An unexpected error: the split could not be carried out at all.
-bool FailSplit(SharedSettings& settings, const std::string& path) {
+Outcome FailSplit(SharedSettings& settings, const std::string& path) {
     settings.InfoMessage = messages::kSplitFailedInfoOpen + path + messages::kFailedInfoClose;
     settings.StatusMessage = messages::kSplitFailed;
-    return false;
+    return Outcome::Failed;
 }
 
 // A piece could not be made or written: the summary stays in InfoMessage, and the status line
 // must still say that the split failed.
-bool FailWritingPieces(SharedSettings& settings) {
+Outcome FailWritingPieces(SharedSettings& settings) {
     settings.StatusMessage = messages::kSplitFailed;
-    return false;
+    return Outcome::Failed;
 }
 
 std::int64_t PiecesNeeded(std::int64_t size, std::int64_t chunk) {
@@ -43,84 +47,209 @@ std::optional<std::string> Summary(const std::string& path, std::int64_t size, s
            std::to_string(pieces) + " Files.";
 }
 
+std::string BaseOf(const SharedSettings& settings, const std::string& inputPath) {
+    return JoinPath(settings.OutputFolder, FileNamePart(inputPath));
+}
+
+// An empty input named like a set whose pieces hold data is the placeholder a split left
+// beside them: splitting it would replace the whole set by one empty piece.
+bool IsPlaceholderOfASet(const SharedSettings& settings, const std::string& inputPath,
+                         platform::FileSystem& files) {
+    const std::string base = BaseOf(settings, inputPath);
+    for (std::int64_t n = 1; n <= kMaxPieces; ++n) {
+        const auto length = files.FileLength(PieceName(base, n, settings.PieceExtension));
+        if (!length) return false;
+        if (*length > 0) return true;
+    }
+    return false;
+}
+
+// Makes room for a file the split is about to create: an old regular file of that name goes,
+// anything else there (a link above all) stops the split and is left untouched.
+bool ClearName(const std::string& path, platform::FileSystem& files) {
+    switch (files.KindOf(path)) {
+        case EntryKind::Missing:
+            return true;
+        case EntryKind::RegularFile:
+            return files.DeleteFile(path);
+        case EntryKind::Link:
+        case EntryKind::Other:
+            return false;
+    }
+    return false;
+}
+
 // Removes the pieces of an older split that stand directly after the last piece written, so a
-// later join cannot append them.
+// later join cannot append them. Only regular files are removed; a link ends the run.
 bool DeleteStalePieces(const SharedSettings& settings, const std::string& base,
                        std::int64_t lastWritten, platform::FileSystem& files) {
     for (std::int64_t n = lastWritten + 1;; ++n) {
         const std::string piece = PieceName(base, n, settings.PieceExtension);
-        if (!files.IsOrdinaryFile(piece)) return true;
+        if (files.KindOf(piece) != EntryKind::RegularFile) return true;
         if (!files.DeleteFile(piece)) return false;
     }
 }
 
-// The empty file that a join later names, left in the output folder and held locked while the
-// pieces are written, so that no join reads a half-written set of pieces.
-struct Placeholder {
-    std::unique_ptr<platform::File> lock;  // none where it is the input, or cannot be opened
-    bool heldElsewhere = false;            // another open holds it, as a running join does
+bool WriteText(platform::File& file, const std::string& text) {
+    return file.Write(std::as_bytes(std::span(text.data(), text.size()))) && file.Flush();
+}
+
+// One run of the writing step: what it holds open and what it has made, so that a cancel can
+// take back exactly what this run wrote.
+class SplitRun {
+  public:
+    SplitRun(SharedSettings& settings, const SplitPlan& plan, const OperationControl& control,
+             platform::FileSystem& files)
+        : settings_(settings),
+          plan_(plan),
+          control_(control),
+          files_(files),
+          base_(BaseOf(settings, plan.inputPath)),
+          checksumPath_(base_ + kChecksumSuffix),
+          permissions_(files.PermissionsOf(plan.inputPath).value_or(platform::kDefaultPermissions) &
+                       platform::kDefaultPermissions) {}
+
+    Outcome Run() {
+        if (plan_.chunk < 0) return Fail();
+        files_.CreateDirectory(settings_.OutputFolder);
+        if (!HoldPlaceholder()) return Fail();
+
+        const auto input = files_.OpenForReading(plan_.inputPath);
+        if (!input) {
+            settings_.StatusMessage = messages::kSplitCannotOpenInput;
+            return Outcome::Failed;
+        }
+        if (!StartChecksumFile()) return Fail();
+        CopyLoop copier(plan_.size, control_, true);
+        for (std::int64_t n = 1; n <= plan_.pieces; ++n) {
+            const Outcome outcome = WritePiece(n, *input, copier);
+            if (outcome != Outcome::Done) return outcome;
+        }
+        if (!DeleteStalePieces(settings_, base_, plan_.pieces, files_)) return Fail();
+        settings_.StatusMessage = messages::kSplitSucceeded;
+        return Outcome::Done;
+    }
+
+  private:
+    Outcome Fail() { return FailSplit(settings_, plan_.inputPath); }
+
+    // The empty file that a join later names, left in the output folder and held locked while
+    // the pieces are written, so that no join reads a half-written set. Where it is the input
+    // itself, the input's own lock keeps joins out.
+    bool HoldPlaceholder() {
+        if (files_.IsSameFile(base_, plan_.inputPath)) return true;
+        const EntryKind kind = files_.KindOf(base_);
+        if (kind == EntryKind::Link) return false;
+        placeholder_ = files_.OpenOrCreate(base_, permissions_);
+        createdPlaceholder_ = placeholder_ != nullptr && kind == EntryKind::Missing;
+        // One that cannot be made is no reason to stop, unless a running join holds it.
+        return placeholder_ != nullptr || !files_.IsLocked(base_);
+    }
+
+    // The checksum file of an older split goes first; the new one opens with the count of
+    // pieces, so that it tells a set cut short by a failure from a whole one.
+    bool StartChecksumFile() {
+        if (!ClearName(checksumPath_, files_)) return false;
+        checksum_ = files_.CreateNew(checksumPath_, permissions_);
+        if (!checksum_) return false;
+        const ChecksumHeader header{FileNamePart(plan_.inputPath), plan_.size, plan_.chunk,
+                                    plan_.pieces};
+        return WriteText(*checksum_, ChecksumHeaderLine(header));
+    }
+
+    Outcome WritePiece(std::int64_t n, platform::File& input, CopyLoop& copier) {
+        if (control_.Cancelled()) return Cancel();
+        const std::string piece = PieceName(base_, n, settings_.PieceExtension);
+        if (!ClearName(piece, files_)) return Fail();
+        const auto output = files_.CreateNew(piece, permissions_);
+        if (!output) return FailWritingPieces(settings_);
+        written_.push_back(piece);
+        const std::int64_t length =
+            n < plan_.pieces ? plan_.chunk : plan_.size - (n - 1) * plan_.chunk;
+        Digest digest{};
+        switch (copier.Copy(input, *output, length, &digest)) {
+            case CopyStatus::Done:
+                break;
+            case CopyStatus::Cancelled:
+                return Cancel();
+            case CopyStatus::OutputFailed:
+                return FailWritingPieces(settings_);
+            case CopyStatus::InputShort:
+            case CopyStatus::InputFailed:
+                return Fail();  // the input could not be read whole
+        }
+        if (!output->Flush()) return FailWritingPieces(settings_);
+        if (!WriteText(*checksum_, ChecksumLine(digest, FileNamePart(piece))))
+            return FailWritingPieces(settings_);
+        return Outcome::Done;
+    }
+
+    // Takes back what this run wrote: its pieces, its checksum file, and the placeholder when
+    // this run made it.
+    Outcome Cancel() {
+        for (const auto& piece : written_) files_.DeleteFile(piece);
+        checksum_.reset();
+        files_.DeleteFile(checksumPath_);
+        if (createdPlaceholder_) {
+            placeholder_.reset();
+            files_.DeleteFile(base_);
+        }
+        settings_.StatusMessage = messages::kSplitCancelled;
+        return Outcome::Cancelled;
+    }
+
+    SharedSettings& settings_;
+    const SplitPlan& plan_;
+    const OperationControl& control_;
+    platform::FileSystem& files_;
+    const std::string base_;
+    const std::string checksumPath_;
+    const platform::Permissions permissions_;
+    std::unique_ptr<platform::File> placeholder_;
+    bool createdPlaceholder_ = false;
+    std::unique_ptr<platform::File> checksum_;
+    std::vector<std::string> written_;
 };
-
-Placeholder HoldPlaceholder(const std::string& base, const std::string& input,
-                            platform::FileSystem& files) {
-    // Where the placeholder is the input itself, the input's own lock keeps joins out.
-    if (files.IsSameFile(base, input)) return {};
-    Placeholder placeholder{files.OpenExclusive(base)};
-    placeholder.heldElsewhere = !placeholder.lock && files.IsLocked(base);
-    return placeholder;
-}
-
-bool WritePieces(SharedSettings& settings, const std::string& path, std::int64_t size,
-                 const ProgressCallback& progress, platform::FileSystem& files) {
-    const std::int64_t chunk = settings.ChunkSize;
-    files.CreateDirectory(settings.OutputFolder);
-    const std::string base = JoinPath(settings.OutputFolder, FileNamePart(path));
-    const Placeholder placeholder = HoldPlaceholder(base, path, files);
-    if (placeholder.heldElsewhere || chunk < 0) return FailSplit(settings, path);
-
-    const auto input = files.OpenForReading(path);
-    if (!input) {
-        settings.StatusMessage = messages::kSplitCannotOpenInput;
-        return false;
-    }
-    StreamCopier copier(size, progress);
-    const std::int64_t pieces = PiecesNeeded(size, chunk);
-    for (std::int64_t n = 1; n <= pieces; ++n) {
-        const std::string piece = PieceName(base, n, settings.PieceExtension);
-        if (files.IsOrdinaryFile(piece) && !files.DeleteFile(piece))
-            return FailSplit(settings, path);
-        const auto output = files.OpenExclusive(piece);
-        if (!output) return FailWritingPieces(settings);
-        const std::int64_t length = n < pieces ? chunk : size - (n - 1) * chunk;
-        const auto copied = copier.Copy(*input, *output, length);
-        if (copied.status == platform::CopyResult::Status::WriteFailed || !output->Flush())
-            return FailWritingPieces(settings);
-        if (copied.status == platform::CopyResult::Status::ReadFailed || copied.copied != length)
-            return FailSplit(settings, path);  // the input could not be read whole
-    }
-    if (!DeleteStalePieces(settings, base, pieces, files)) return FailSplit(settings, path);
-    settings.StatusMessage = messages::kSplitSucceeded;
-    return true;
-}
 
 }  // namespace
 
-bool SplitFile(SharedSettings& settings, const std::string& inputPath, InfoDialog& dialog,
-               const ProgressCallback& progress, platform::FileSystem& files) {
-    const std::string path = inputPath;
+SplitCheck CheckSplit(SharedSettings& settings, const std::string& inputPath,
+                      platform::FileSystem& files) {
+    const std::string& path = inputPath;
     settings.StatusMessage.clear();
     const std::int64_t chunk = settings.ChunkSize;
     const auto size = files.FileLength(path);
-    if (!size || chunk == 0) return FailSplit(settings, path);
+    if (!size || chunk == 0) {
+        FailSplit(settings, path);
+        return {};
+    }
+    if (*size == 0 && IsPlaceholderOfASet(settings, path, files)) {
+        settings.StatusMessage = messages::kSplitOfPlaceholder;
+        return {std::nullopt, true};
+    }
 
     const double quotient = static_cast<double>(*size) / static_cast<double>(chunk);
     settings.PieceCount = quotient;
     auto summary = Summary(path, *size, chunk, quotient);
-    if (!summary) return FailSplit(settings, path);
+    if (!summary) {
+        FailSplit(settings, path);
+        return {};
+    }
     settings.InfoMessage = std::move(*summary);
+    const std::int64_t pieces = chunk < 0 ? 1 : PiecesNeeded(*size, chunk);
+    return {SplitPlan{path, *size, chunk, pieces}};
+}
 
-    dialog.ShowModal(settings.InfoMessage);
-    return WritePieces(settings, path, *size, progress, files);
+Outcome WriteSplit(SharedSettings& settings, const SplitPlan& plan, const OperationControl& control,
+                   platform::FileSystem& files) {
+    settings.StatusMessage.clear();
+    return SplitRun(settings, plan, control, files).Run();
+}
+
+bool SplitFile(SharedSettings& settings, const std::string& inputPath,
+               const OperationControl& control, platform::FileSystem& files) {
+    const SplitCheck check = CheckSplit(settings, inputPath, files);
+    return check.plan && WriteSplit(settings, *check.plan, control, files) == Outcome::Done;
 }
 
 }  // namespace tessel

@@ -13,6 +13,7 @@
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
+#include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -31,10 +32,11 @@ inline std::string Piece(const std::string& base, std::int64_t n) {
     return PieceName(base, n, kDefaultPieceExtension);
 }
 
-inline bool CheckedSplit(SharedSettings& settings, const std::string& input, InfoDialog& dialog,
+inline bool CheckedSplit(SharedSettings& settings, const std::string& input,
+                         RecordingDialog& dialog,
                          platform::FileSystem& files = platform::DefaultFileSystem()) {
     const int before = OpenDescriptorCount();
-    const bool done = SplitFile(settings, input, dialog, {}, files);
+    const bool done = SplitShowing(settings, input, dialog, {}, files);
     EXPECT_EQ(OpenDescriptorCount(), before) << "a split of " << input << " left a file open";
     return done;
 }

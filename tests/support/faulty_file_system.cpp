@@ -6,50 +6,76 @@
 namespace tessel::testing {
 namespace {
 
-using platform::CopyResult;
 using platform::File;
 
-// An open file whose reads and writes obey the faults of its path. It remembers how far it has
-// been read so that a read limit holds however the reader slices its copies.
+// The faults of one path, applied to the calls of an open file. It remembers how far it has
+// been read so that a read limit holds however the reader slices its reads.
+class FaultGate {
+  public:
+    FaultGate(FaultyFileSystem::Faults faults, std::shared_ptr<int> openCount)
+        : faults_(faults), openCount_(std::move(openCount)) {
+        ++*openCount_;
+    }
+    ~FaultGate() { --*openCount_; }
+    FaultGate(const FaultGate&) = delete;
+    FaultGate& operator=(const FaultGate&) = delete;
+
+    std::optional<std::size_t> Read(File& inner, std::span<std::byte> into) {
+        if (faults_.failReads) return std::nullopt;
+        if (faults_.readLimit) {
+            const auto left = std::max<std::int64_t>(*faults_.readLimit - read_, 0);
+            into = into.first(std::min<std::size_t>(into.size(), static_cast<std::size_t>(left)));
+            if (into.empty()) return 0;
+        }
+        const auto got = inner.Read(into);
+        if (got) read_ += static_cast<std::int64_t>(*got);
+        return got;
+    }
+    bool Write(File& inner, std::span<const std::byte> bytes) {
+        return !faults_.failWrites && inner.Write(bytes);
+    }
+    bool Flush(File& inner) { return !faults_.failFlush && inner.Flush(); }
+    bool failCommit() const { return faults_.failCommit; }
+
+  private:
+    FaultyFileSystem::Faults faults_;
+    std::shared_ptr<int> openCount_;
+    std::int64_t read_ = 0;
+};
+
 class FaultyFile final : public File {
   public:
     FaultyFile(std::unique_ptr<File> inner, FaultyFileSystem::Faults faults,
                std::shared_ptr<int> openCount)
-        : inner_(std::move(inner)), faults_(faults), openCount_(std::move(openCount)) {
-        ++*openCount_;
-    }
-    ~FaultyFile() override { --*openCount_; }
+        : inner_(std::move(inner)), gate_(faults, std::move(openCount)) {}
 
-    CopyResult CopyFrom(File& source, std::int64_t count, std::span<std::byte> buffer) override {
-        auto* faultySource = dynamic_cast<FaultyFile*>(&source);
-        if (faultySource == nullptr) return inner_->CopyFrom(source, count, buffer);
-        if (faults_.failWrites) return {CopyResult::Status::WriteFailed, 0};
-        return faultySource->CopyInto(*inner_, count, buffer);
+    std::optional<std::size_t> Read(std::span<std::byte> into) override {
+        return gate_.Read(*inner_, into);
     }
-
-    bool Write(std::span<const std::byte> bytes) override {
-        return !faults_.failWrites && inner_->Write(bytes);
-    }
-    bool Flush() override { return !faults_.failFlush && inner_->Flush(); }
-    bool SetLength(std::int64_t length) override {
-        return !faults_.failSetLength && inner_->SetLength(length);
-    }
+    bool Write(std::span<const std::byte> bytes) override { return gate_.Write(*inner_, bytes); }
+    bool Flush() override { return gate_.Flush(*inner_); }
 
   private:
-    // Copies up to `count` of this file's bytes into `destination`, as its faults allow.
-    CopyResult CopyInto(File& destination, std::int64_t count, std::span<std::byte> buffer) {
-        if (faults_.failReads) return {CopyResult::Status::ReadFailed, 0};
-        if (faults_.readLimit)
-            count = std::clamp<std::int64_t>(*faults_.readLimit - read_, 0, count);
-        const CopyResult result = destination.CopyFrom(*inner_, count, buffer);
-        read_ += result.copied;
-        return result;
-    }
-
     std::unique_ptr<File> inner_;
-    FaultyFileSystem::Faults faults_;
-    std::shared_ptr<int> openCount_;
-    std::int64_t read_ = 0;
+    FaultGate gate_;
+};
+
+class FaultyReplacement final : public platform::Replacement {
+  public:
+    FaultyReplacement(std::unique_ptr<platform::Replacement> inner, FaultyFileSystem::Faults faults,
+                      std::shared_ptr<int> openCount)
+        : inner_(std::move(inner)), gate_(faults, std::move(openCount)) {}
+
+    std::optional<std::size_t> Read(std::span<std::byte> into) override {
+        return gate_.Read(*inner_, into);
+    }
+    bool Write(std::span<const std::byte> bytes) override { return gate_.Write(*inner_, bytes); }
+    bool Flush() override { return gate_.Flush(*inner_); }
+    bool Commit() override { return !gate_.failCommit() && inner_->Commit(); }
+
+  private:
+    std::unique_ptr<platform::Replacement> inner_;
+    FaultGate gate_;
 };
 
 }  // namespace
@@ -70,12 +96,31 @@ bool FaultyFileSystem::DeleteFile(const std::string& path) {
     return !FaultsOf(path).failDelete && inner_.DeleteFile(path);
 }
 
-std::unique_ptr<platform::File> FaultyFileSystem::OpenExclusive(const std::string& path) {
-    return Wrap(path, FaultsOf(path).failOpen ? nullptr : inner_.OpenExclusive(path));
+std::unique_ptr<platform::File> FaultyFileSystem::OpenOrCreate(const std::string& path,
+                                                               platform::Permissions permissions) {
+    return Wrap(path, FaultsOf(path).failOpen ? nullptr : inner_.OpenOrCreate(path, permissions));
+}
+
+std::unique_ptr<platform::File> FaultyFileSystem::CreateNew(const std::string& path,
+                                                            platform::Permissions permissions) {
+    return Wrap(path, FaultsOf(path).failOpen ? nullptr : inner_.CreateNew(path, permissions));
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::OpenForReading(const std::string& path) {
     return Wrap(path, FaultsOf(path).failOpen ? nullptr : inner_.OpenForReading(path));
+}
+
+std::unique_ptr<platform::File> FaultyFileSystem::HoldExclusive(const std::string& path) {
+    return Wrap(path, FaultsOf(path).failOpen ? nullptr : inner_.HoldExclusive(path));
+}
+
+std::unique_ptr<platform::Replacement> FaultyFileSystem::CreateReplacement(
+    const std::string& path, platform::Permissions permissions) {
+    opened_.push_back(path);
+    auto replacement =
+        FaultsOf(path).failOpen ? nullptr : inner_.CreateReplacement(path, permissions);
+    if (replacement == nullptr) return nullptr;
+    return std::make_unique<FaultyReplacement>(std::move(replacement), FaultsOf(path), openCount_);
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::Wrap(const std::string& path,

@@ -1,6 +1,7 @@
 // A FileSystem that hands every call to another one, except for the faults a test asks for on a
 // named file: a length that cannot be read, an open that fails, a read that comes up short or
-// fails, a write, flush, cut or delete that fails. Real media produce these only by chance; here
+// fails, a write, flush, delete or replacement that fails. A join's new file carries the faults
+// of the target it replaces. Real media produce these only by chance; here
 // they happen on that file every time.
 #pragma once
 
@@ -24,7 +25,7 @@ class FaultyFileSystem final : public PassThroughFileSystem {
         bool failReads = false;
         bool failWrites = false;
         bool failFlush = false;
-        bool failSetLength = false;
+        bool failCommit = false;
         bool failDelete = false;
     };
 
@@ -35,17 +36,18 @@ class FaultyFileSystem final : public PassThroughFileSystem {
     void FailLength(const std::string& path) { faults_[path].failLength = true; }
     // Both kinds of open of `path` fail, as for a file another program holds.
     void FailOpen(const std::string& path) { faults_[path].failOpen = true; }
-    // Copies out of `path` deliver no byte past offset `limit` and still report success, as a
-    // file shorter than its length said.
+    // Reads of `path` deliver no byte past offset `limit` and still report success, as a file
+    // shorter than its length said.
     void LimitReads(const std::string& path, std::int64_t limit) {
         faults_[path].readLimit = limit;
     }
-    // Copies out of `path` report a read error.
+    // Reads of `path` report an error.
     void FailReads(const std::string& path) { faults_[path].failReads = true; }
-    // Writes and copies into `path` report a write error, as on a full or broken medium.
+    // Writes into `path` report an error, as on a full or broken medium.
     void FailWrites(const std::string& path) { faults_[path].failWrites = true; }
     void FailFlush(const std::string& path) { faults_[path].failFlush = true; }
-    void FailSetLength(const std::string& path) { faults_[path].failSetLength = true; }
+    // The join's new file cannot take the name `path`.
+    void FailCommit(const std::string& path) { faults_[path].failCommit = true; }
     void FailDelete(const std::string& path) { faults_[path].failDelete = true; }
 
     // Every path opened through this file system so far, in order.
@@ -55,8 +57,14 @@ class FaultyFileSystem final : public PassThroughFileSystem {
 
     std::optional<std::int64_t> FileLength(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
-    std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override;
+    std::unique_ptr<platform::File> OpenOrCreate(const std::string& path,
+                                                 platform::Permissions permissions) override;
+    std::unique_ptr<platform::File> CreateNew(const std::string& path,
+                                              platform::Permissions permissions) override;
     std::unique_ptr<platform::File> OpenForReading(const std::string& path) override;
+    std::unique_ptr<platform::File> HoldExclusive(const std::string& path) override;
+    std::unique_ptr<platform::Replacement> CreateReplacement(
+        const std::string& path, platform::Permissions permissions) override;
 
   private:
     Faults FaultsOf(const std::string& path) const;

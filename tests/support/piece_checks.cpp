@@ -53,7 +53,7 @@ SplitPieces::SplitPieces(const std::string& name, std::int64_t size, std::int64_
       bytes(WritePattern(input, size, seed)) {
     auto settings = SettingsFor(temp / "out", chunk);
     RecordingDialog dialog;
-    if (!SplitFile(settings, input, dialog)) ADD_FAILURE() << "split failed";
+    if (!SplitShowing(settings, input, dialog)) ADD_FAILURE() << "split failed";
 }
 
 std::string SplitPieces::Piece(std::int64_t n) const {
