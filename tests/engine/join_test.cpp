@@ -13,7 +13,6 @@
 #include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/faulty_file_system.h"
-#include "tests/support/other_process_lock.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -144,38 +143,6 @@ TEST(Join, GapOrMissingFirstPieceIsRefusedWithoutTouchingTheTarget) {
             EXPECT_FALSE(fs::exists(target));
         }
         for (const auto n : c.numbers) EXPECT_EQ(ReadFile(Piece(target, n)), PatternBytes(100, 3));
-    }
-}
-
-TEST(Join, FilesHeldByAnotherProgram) {
-    using Kind = OtherProcessLock::Kind;
-    struct Case {
-        const char* what;
-        bool lockTarget;  // otherwise piece 2
-        Kind kind;
-        bool joins;
-    };
-    const Case cases[] = {{"piece 2 held by a writer", false, Kind::Exclusive, false},
-                          {"target held by a writer", true, Kind::Exclusive, false},
-                          {"target read by another program", true, Kind::Shared, false},
-                          {"piece 2 read by another program", false, Kind::Shared, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder folder;
-        const std::string target = folder / "x";
-        const auto whole = WritePieces(target, {300, 300, 100});
-        const auto oldTarget = WritePattern(target, 50, 8);
-        const std::string held = c.lockTarget ? target : Piece(target, 2);
-        const auto heldBytes = ReadFile(held);
-        auto settings = EarlierSettings();
-        OtherProcessLock lock(held, c.kind);
-
-        EXPECT_EQ(CheckedJoin(settings, target), c.joins);
-        EXPECT_EQ(settings.StatusMessage, c.joins ? kJoined : kJoinFailed);
-        EXPECT_EQ(ReadFile(held), heldBytes) << "the held file is left as it was";
-        if (c.joins) {
-            EXPECT_EQ(ReadFile(target), whole);
-        }
     }
 }
 

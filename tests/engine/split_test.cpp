@@ -14,7 +14,6 @@
 #include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/faulty_file_system.h"
-#include "tests/support/other_process_lock.h"
 #include "tests/support/piece_checks.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
@@ -194,26 +193,6 @@ TEST(Split, MissingParentOfTheOutputFolderFailsAfterTheDialog) {
     WritePattern(input, 2500);
     auto settings = SettingsFor(folder / "absent/out", kChunk);
     ExpectSplitFails(settings, input, 1, FilesSummary(input, 2500, 3));
-}
-
-TEST(Split, InputHeldByAnotherProgram) {
-    using Kind = OtherProcessLock::Kind;
-    for (const Kind kind : {Kind::Exclusive, Kind::Shared}) {
-        const bool writer = kind == Kind::Exclusive;
-        SCOPED_TRACE(writer ? "held by a writer" : "read by another program");
-        TempFolder folder;
-        const std::string input = folder / "held.txt";
-        const auto bytes = WritePattern(input, 2500);
-        auto settings = SettingsFor(folder / "out", kChunk);
-        RecordingDialog dialog;
-        OtherProcessLock lock(input, kind);
-
-        EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
-        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces" : kSplitDone);
-        EXPECT_EQ(settings.InfoMessage, FilesSummary(input, 2500, 3));
-        EXPECT_EQ(fs::exists(Piece(folder / "out/held.txt", 1)), !writer);
-        EXPECT_EQ(ReadFile(input), bytes);
-    }
 }
 
 TEST(Split, ReadOnlyInputSplits) {

@@ -1,7 +1,8 @@
-// Faults that real media produce: a medium that fills up in the middle of a piece, pieces on a
-// read-only medium, an output medium that turns read-only between two splits, and files that
-// vanish or shrink while a split or join is under way. Every case must end with a clear status,
-// no descriptor left open, and the files it only reads left as they were.
+// Faults that real media produce: a diskette that fills up in the middle of a piece, an input and
+// pieces on a read-only medium, an output medium that turns read-only between two splits, and
+// files that vanish or shrink while a split or join is under way. Every case must end with a clear
+// status, no descriptor left open, and the files it only reads left as they were. The media are
+// memory file systems mounted for the test; mounting needs root, elsewhere those cases skip.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -70,6 +71,25 @@ TEST(MediaFaults, MediumFullInTheMiddleOfASecondPieceFailsAndKeepsTheFirst) {
     EXPECT_TRUE(SameBytes(ReadFile(input), bytes)) << "the input changed";
 }
 
+// The summary shown before the split stays in the information field when the medium fills up.
+TEST(MediaFaults, SplitOntoAFullDisketteFailsAndKeepsTheFirstPieceWhole) {
+    TmpfsMount diskette(kDisketteSize);
+    SKIP_UNLESS_MOUNTED(diskette);
+    TempFolder folder;
+    const std::string input = folder / "photo.raw";
+    const std::int64_t chunk = 1000000;  // the second piece does not fit beside the first
+    const auto bytes = WritePattern(input, 2 * chunk);
+    auto settings = SettingsFor(diskette.path(), chunk);
+    RecordingDialog dialog;
+
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog));
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to break file into pieces");
+    EXPECT_EQ(settings.InfoMessage, "Selected File : " + input + "\r\nSize of file  : 2000000 " +
+                                        "bytes  \r\n This will require 2 Files.");
+    const auto first = ReadFile(Piece(diskette / "photo.raw", 1));
+    EXPECT_EQ(first, Slice(bytes, 0, chunk));
+}
+
 TEST(MediaFaults, JoinReadsPiecesOffAReadOnlyMediumAndCannotWriteOntoIt) {
     TmpfsMount cdrom(kRoomySize);
     SKIP_UNLESS_MOUNTED(cdrom);
@@ -97,6 +117,34 @@ TEST(MediaFaults, JoinReadsPiecesOffAReadOnlyMediumAndCannotWriteOntoIt) {
     EXPECT_EQ(settings.InfoMessage, kEarlierInfo) << "a target that cannot be opened";
     EXPECT_EQ(std::filesystem::file_size(onMedium), 0u);
     ExpectPiecesAreSlices(onMedium, bytes, chunk);
+}
+
+TEST(MediaFaults, SplitAndJoinReadFromAWriteProtectedMedium) {
+    TmpfsMount medium("4m");
+    SKIP_UNLESS_MOUNTED(medium);
+    TempFolder folder;
+    const auto input = WritePattern(medium / "in.bin", 2500, 3);
+    for (int n = 1; n <= 3; ++n)
+        WriteFile(Piece(medium / "x", n), Slice(input, (n - 1) * 1000, 1000));
+    // Pieces are found beside the target, so the target on the medium links to a file elsewhere.
+    WriteFile(folder / "rebuilt", {});
+    std::filesystem::create_symlink(folder / "rebuilt", medium / "x");
+    WriteFile(Piece(medium / "y", 1), input);
+    ASSERT_TRUE(medium.MakeReadOnly());
+
+    auto settings = SettingsFor(folder / "out", 1000);
+    RecordingDialog dialog;
+    EXPECT_TRUE(CheckedSplit(settings, medium / "in.bin", dialog));
+    EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
+    EXPECT_EQ(ReadFile(Piece(folder / "out/in.bin", 3)), Slice(input, 2000, 1000));
+
+    EXPECT_TRUE(CheckedJoin(settings, medium / "x"));
+    EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
+    EXPECT_EQ(ReadFile(folder / "rebuilt"), input);
+
+    EXPECT_FALSE(CheckedJoin(settings, medium / "y")) << "no target can be made on the medium";
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to join pieces into a file");
+    EXPECT_FALSE(std::filesystem::exists(medium / "y"));
 }
 
 TEST(MediaFaults, OutputMediumTurnedReadOnlyBetweenTwoSplitsFailsTheSecondCleanly) {

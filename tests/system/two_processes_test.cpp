@@ -1,7 +1,7 @@
 // Two programs at work on the same files: a second process that holds a piece, the target or the
-// input locked, two splits into one folder at once, and two joins of one target at once. The
-// engine must stop cleanly where it cannot go on, and neither process may damage the other's
-// files.
+// input locked (as a writer or as a reader), two splits into one folder at once, two joins of one
+// target at once, and a join and a split of the same file at once. The engine must stop cleanly
+// where it cannot go on, and neither process may damage the other's files.
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
@@ -16,6 +16,7 @@
 
 #include "engine/join.h"
 #include "engine/messages.h"
+#include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
 #include "tests/support/checked_runs.h"
@@ -33,6 +34,27 @@ namespace {
 constexpr int kSucceeded = 0;
 constexpr int kFailedCleanly = 1;
 constexpr int kInconsistent = 2;  // result and status line disagree
+
+// Settings as the window leaves them after an earlier split, so that a join that fails to set
+// its status is seen.
+SharedSettings EarlierSettings() {
+    auto settings = SettingsFor("/nonexistent-output-folder", 1000);
+    settings.InfoMessage = "summary of an earlier split";
+    settings.StatusMessage = messages::kSplitSucceeded;
+    return settings;
+}
+
+// Writes pieces 1, 2, ... of `base` with the given sizes, each with its own bytes; returns what
+// a join of all of them must give.
+std::vector<char> WritePieces(const std::string& base, const std::vector<std::int64_t>& sizes) {
+    std::vector<char> whole;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const auto bytes = WritePattern(Piece(base, static_cast<std::int64_t>(i + 1)), sizes[i],
+                                        static_cast<std::uint32_t>(i + 7));
+        whole.insert(whole.end(), bytes.begin(), bytes.end());
+    }
+    return whole;
+}
 
 TEST(TwoProcesses, JoinStopsCleanlyAtAFileAnotherProcessHolds) {
     struct Holder {
@@ -82,6 +104,41 @@ TEST(TwoProcesses, ReadersOfThePiecesDoNotStopAJoin) {
     EXPECT_TRUE(SameBytes(ReadFile(split.target), split.bytes));
 }
 
+// The same holders over a small join whose target holds an older file: a writer of piece 2 or
+// of the target, or a reader of the target, stops it; a reader of piece 2 does not.
+TEST(TwoProcesses, SmallJoinStopsAtAHeldFileButNotAtAPieceBeingRead) {
+    using Kind = OtherProcessLock::Kind;
+    struct Case {
+        const char* what;
+        bool lockTarget;  // otherwise piece 2
+        Kind kind;
+        bool joins;
+    };
+    const Case cases[] = {{"piece 2 held by a writer", false, Kind::Exclusive, false},
+                          {"target held by a writer", true, Kind::Exclusive, false},
+                          {"target read by another program", true, Kind::Shared, false},
+                          {"piece 2 read by another program", false, Kind::Shared, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string target = folder / "x";
+        const auto whole = WritePieces(target, {300, 300, 100});
+        const auto oldTarget = WritePattern(target, 50, 8);
+        const std::string held = c.lockTarget ? target : Piece(target, 2);
+        const auto heldBytes = ReadFile(held);
+        auto settings = EarlierSettings();
+        OtherProcessLock lock(held, c.kind);
+
+        EXPECT_EQ(CheckedJoin(settings, target), c.joins);
+        EXPECT_EQ(settings.StatusMessage,
+                  c.joins ? messages::kJoinSucceeded : messages::kJoinFailed);
+        EXPECT_EQ(ReadFile(held), heldBytes) << "the held file is left as it was";
+        if (c.joins) {
+            EXPECT_EQ(ReadFile(target), whole);
+        }
+    }
+}
+
 TEST(TwoProcesses, SplitRefusesAnInputAnotherProcessIsWritingButNotOneItReads) {
     TempFolder temp;
     const std::string input = temp / "mailbox.mbox";
@@ -107,6 +164,32 @@ TEST(TwoProcesses, SplitRefusesAnInputAnotherProcessIsWritingButNotOneItReads) {
     EXPECT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
     ExpectPiecesAreExactlyTheSlices(base, bytes, chunk);
+}
+
+// A small split of an input that another program writes or reads: the summary is shown either
+// way, a writer stops the split before its first piece, a reader does not.
+TEST(TwoProcesses, SmallSplitStopsAtAnInputBeingWrittenButNotAtOneBeingRead) {
+    using Kind = OtherProcessLock::Kind;
+    constexpr std::int64_t kChunk = 1000;
+    for (const Kind kind : {Kind::Exclusive, Kind::Shared}) {
+        const bool writer = kind == Kind::Exclusive;
+        SCOPED_TRACE(writer ? "held by a writer" : "read by another program");
+        TempFolder folder;
+        const std::string input = folder / "held.txt";
+        const auto bytes = WritePattern(input, 2500);
+        auto settings = SettingsFor(folder / "out", kChunk);
+        RecordingDialog dialog;
+        OtherProcessLock lock(input, kind);
+
+        EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
+        EXPECT_EQ(settings.StatusMessage,
+                  writer ? messages::kSplitCannotOpenInput : messages::kSplitSucceeded);
+        EXPECT_EQ(settings.InfoMessage, "Selected File : " + input +
+                                            "\r\nSize of file  : 2500 bytes  \r\n This will "
+                                            "require 3 Files.");
+        EXPECT_EQ(std::filesystem::exists(Piece(folder / "out/held.txt", 1)), !writer);
+        EXPECT_EQ(ReadFile(input), bytes);
+    }
 }
 
 // Starts `count` children that wait at one gate, then lets them all go at once; returns their
