@@ -130,8 +130,9 @@ TEST(TwoProcesses, SmallJoinStopsAtAHeldFileButNotAtAPieceBeingRead) {
         OtherProcessLock lock(held, c.kind);
 
         EXPECT_EQ(CheckedJoin(settings, target), c.joins);
-        EXPECT_EQ(settings.StatusMessage,
-                  c.joins ? messages::kJoinSucceeded : messages::kJoinFailed);
+        // The texts word for word, as users see them.
+        EXPECT_EQ(settings.StatusMessage, c.joins ? "The Files have been successfully joined"
+                                                  : "Error - Unable to join pieces into a file");
         EXPECT_EQ(ReadFile(held), heldBytes) << "the held file is left as it was";
         if (c.joins) {
             EXPECT_EQ(ReadFile(target), whole);
@@ -182,8 +183,9 @@ TEST(TwoProcesses, SmallSplitStopsAtAnInputBeingWrittenButNotAtOneBeingRead) {
         OtherProcessLock lock(input, kind);
 
         EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
-        EXPECT_EQ(settings.StatusMessage,
-                  writer ? messages::kSplitCannotOpenInput : messages::kSplitSucceeded);
+        // The texts word for word, as users see them.
+        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces"
+                                                 : "Successfully broken file into pieces");
         EXPECT_EQ(settings.InfoMessage, "Selected File : " + input +
                                             "\r\nSize of file  : 2500 bytes  \r\n This will "
                                             "require 3 Files.");
