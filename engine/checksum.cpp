@@ -60,15 +60,20 @@ std::string Hex(const Digest& digest) {
     return hex;
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;  // Tessel writes lower case only, and reads back only what it writes
+}
+
 std::optional<Digest> FromHex(std::string_view hex) {
     if (hex.size() != kHexDigits) return std::nullopt;
     Digest digest{};
     for (std::size_t i = 0; i < digest.size(); ++i) {
-        unsigned value = 0;
-        const auto* first = hex.data() + 2 * i;
-        const auto [end, error] = std::from_chars(first, first + 2, value, 16);
-        if (error != std::errc{} || end != first + 2) return std::nullopt;
-        digest[i] = static_cast<std::uint8_t>(value);
+        const int high = HexValue(hex[2 * i]);
+        const int low = HexValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return digest;
 }
@@ -79,7 +84,9 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text, std::string_view 
     text.remove_prefix(key.size());
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end == text.data() || text.front() == '-' || text.front() == '+')
+    // Plain decimal as written: no sign, no leading zero.
+    if (error != std::errc{} || end == text.data() || text.front() == '-' ||
+        (text.front() == '0' && end - text.data() > 1))
         return std::nullopt;
     text.remove_prefix(static_cast<std::size_t>(end - text.data()));
     return value;

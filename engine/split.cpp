@@ -119,7 +119,7 @@ class SplitRun {
             settings_.StatusMessage = messages::kSplitCannotOpenInput;
             return Outcome::Failed;
         }
-        if (!StartChecksumFile()) return Fail();
+        if (const Outcome started = StartChecksumFile(); started != Outcome::Done) return started;
         CopyLoop copier(plan_.size, control_, true);
         for (std::int64_t n = 1; n <= plan_.pieces; ++n) {
             const Outcome outcome = WritePiece(n, *input, copier);
@@ -148,13 +148,15 @@ class SplitRun {
 
     // The checksum file of an older split goes first; the new one opens with the count of
     // pieces, so that it tells a set cut short by a failure from a whole one.
-    bool StartChecksumFile() {
-        if (!ClearName(checksumPath_, files_)) return false;
+    // A checksum file that cannot be made or written fails the split as a piece would.
+    Outcome StartChecksumFile() {
+        if (!ClearName(checksumPath_, files_)) return Fail();
         checksum_ = files_.CreateNew(checksumPath_, permissions_);
-        if (!checksum_) return false;
         const ChecksumHeader header{FileNamePart(plan_.inputPath), plan_.size, plan_.chunk,
                                     plan_.pieces};
-        return WriteText(*checksum_, ChecksumHeaderLine(header));
+        if (!checksum_ || !WriteText(*checksum_, ChecksumHeaderLine(header)))
+            return FailWritingPieces(settings_);
+        return Outcome::Done;
     }
 
     Outcome WritePiece(std::int64_t n, platform::File& input, CopyLoop& copier) {

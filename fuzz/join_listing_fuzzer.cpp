@@ -16,8 +16,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
@@ -28,7 +30,7 @@
 namespace {
 
 using tessel::fuzz::Require;
-using tessel::platform::CopyResult;
+using tessel::platform::EntryKind;
 
 constexpr char kFolder[] = "/pieces";
 constexpr char kSeparator = '/';
@@ -46,39 +48,49 @@ struct Entry {
 using Folder = std::map<std::string, Entry>;
 
 // An open file in the in-memory folder; reads and writes at its own position.
-class MemoryFile final : public tessel::platform::File {
+class MemoryFile : public tessel::platform::File {
   public:
     explicit MemoryFile(std::string& bytes) : bytes_(bytes) {}
 
-    CopyResult CopyFrom(File& source, std::int64_t count, std::span<std::byte>) override {
-        auto* from = dynamic_cast<MemoryFile*>(&source);
-        if (from == nullptr || count < 0) return {CopyResult::Status::ReadFailed, 0};
-        const auto available = std::min<std::size_t>(static_cast<std::size_t>(count),
-                                                     from->bytes_.size() - from->position_);
-        Put(std::string_view(from->bytes_).substr(from->position_, available));
-        from->position_ += available;
-        return {CopyResult::Status::Ok, static_cast<std::int64_t>(available)};
+    std::optional<std::size_t> Read(std::span<std::byte> into) override {
+        const auto available = std::min(into.size(), bytes_.size() - position_);
+        std::copy_n(bytes_.data() + position_, available, reinterpret_cast<char*>(into.data()));
+        position_ += available;
+        return available;
     }
     bool Write(std::span<const std::byte> bytes) override {
-        Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (position_ + data.size() > bytes_.size()) bytes_.resize(position_ + data.size());
+        bytes_.replace(position_, data.size(), data);
+        position_ += data.size();
         return true;
     }
     bool Flush() override { return true; }
-    bool SetLength(std::int64_t length) override {
-        if (length < 0) return false;
-        bytes_.resize(static_cast<std::size_t>(length));
+
+  private:
+    std::string& bytes_;
+    std::size_t position_ = 0;
+};
+
+// A join's new file: its own bytes until Commit gives it the target's name.
+class MemoryReplacement final : public tessel::platform::Replacement {
+  public:
+    MemoryReplacement(Folder& folder, std::string name)
+        : folder_(folder), name_(std::move(name)), file_(bytes_) {}
+
+    std::optional<std::size_t> Read(std::span<std::byte> into) override { return file_.Read(into); }
+    bool Write(std::span<const std::byte> bytes) override { return file_.Write(bytes); }
+    bool Flush() override { return true; }
+    bool Commit() override {
+        folder_[name_] = Entry{true, bytes_};
         return true;
     }
 
   private:
-    void Put(std::string_view data) {
-        if (position_ + data.size() > bytes_.size()) bytes_.resize(position_ + data.size());
-        bytes_.replace(position_, data.size(), data);
-        position_ += data.size();
-    }
-
-    std::string& bytes_;
-    std::size_t position_ = 0;
+    Folder& folder_;
+    std::string name_;
+    std::string bytes_;
+    MemoryFile file_;
 };
 
 // One folder of files and subfolders, all in memory; every other path names nothing.
@@ -92,6 +104,15 @@ class MemoryFileSystem final : public tessel::platform::FileSystem {
         return static_cast<std::int64_t>(entry->bytes.size());
     }
     bool IsOrdinaryFile(const std::string& path) override { return FileLength(path).has_value(); }
+    EntryKind KindOf(const std::string& path) override {
+        const Entry* entry = Find(path);
+        if (entry == nullptr) return EntryKind::Missing;
+        return entry->ordinary ? EntryKind::RegularFile : EntryKind::Other;
+    }
+    std::optional<tessel::platform::Permissions> PermissionsOf(const std::string& path) override {
+        if (Find(path) == nullptr) return std::nullopt;
+        return 0644;
+    }
     bool DeleteFile(const std::string&) override {
         Require(false, "a join deletes nothing");
         return false;
@@ -101,23 +122,34 @@ class MemoryFileSystem final : public tessel::platform::FileSystem {
         return Find(first) != nullptr && NameIn(first) == NameIn(second);
     }
     bool IsLocked(const std::string&) override { return false; }
-    std::vector<std::string> ListFolder(const std::string& folder) override {
+    std::optional<std::vector<std::string>> ListFolder(const std::string& folder) override {
+        if (folder != kFolder) return std::nullopt;
         std::vector<std::string> names;
-        if (folder != kFolder) return names;
         for (const auto& [name, entry] : folder_) names.push_back(name);
         return names;
     }
-    std::unique_ptr<tessel::platform::File> OpenExclusive(const std::string& path) override {
-        const auto name = NameIn(path);
-        if (!name) return nullptr;
-        Entry& entry = folder_[*name];
-        if (!entry.ordinary) return nullptr;
-        return std::make_unique<MemoryFile>(entry.bytes);
+    std::unique_ptr<tessel::platform::File> OpenOrCreate(const std::string&,
+                                                         tessel::platform::Permissions) override {
+        Require(false, "a join creates no file under a name of its own");
+        return nullptr;
+    }
+    std::unique_ptr<tessel::platform::File> CreateNew(const std::string& path,
+                                                      tessel::platform::Permissions) override {
+        return OpenOrCreate(path, 0);
     }
     std::unique_ptr<tessel::platform::File> OpenForReading(const std::string& path) override {
         Entry* entry = Find(path);
         if (entry == nullptr || !entry->ordinary) return nullptr;
         return std::make_unique<MemoryFile>(entry->bytes);
+    }
+    std::unique_ptr<tessel::platform::File> HoldExclusive(const std::string& path) override {
+        return OpenForReading(path);
+    }
+    std::unique_ptr<tessel::platform::Replacement> CreateReplacement(
+        const std::string& path, tessel::platform::Permissions) override {
+        const auto name = NameIn(path);
+        if (!name) return nullptr;
+        return std::make_unique<MemoryReplacement>(folder_, *name);
     }
 
   private:
@@ -183,7 +215,10 @@ Folder DrawFolder(FuzzedDataProvider& input, const std::string& base) {
                 name = input.ConsumeRandomLengthString(kMaxNameLength);
         }
         name = AsFileName(name);
-        if (name.empty() || name == "." || name == ".." || name == base) continue;
+        // The checksum file of the same name is another fuzz target's matter.
+        if (name.empty() || name == "." || name == ".." || name == base ||
+            name == base + tessel::kChecksumSuffix)
+            continue;
         Entry entry;
         entry.ordinary = input.ConsumeIntegralInRange(0, 7) != 0;
         if (entry.ordinary) entry.bytes = input.ConsumeRandomLengthString(kMaxContentLength);
@@ -244,7 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lastDone = done;
     };
     MemoryFileSystem files(folder);
-    const bool result = tessel::JoinFiles(settings, target, progress, files);
+    const bool result = tessel::JoinFiles(settings, target, {progress}, files);
 
     Require(result == shouldJoin, "the join succeeds exactly for a run of pieces without a gap");
     for (const auto& [name, entry] : before) {

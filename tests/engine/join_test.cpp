@@ -177,8 +177,10 @@ TEST(Join, FaultsWhileCopyingNeverEndInSuccess) {
          [](auto& files, auto& target) { files.FailOpen(Piece(target, 2)); }, false},
         {"the target cannot be written",
          [](auto& files, auto& target) { files.FailWrites(target); }, false},
-        {"the target cannot be cut to length",
-         [](auto& files, auto& target) { files.FailSetLength(target); }, std::nullopt},
+        {"the target cannot be flushed", [](auto& files, auto& target) { files.FailFlush(target); },
+         false},
+        {"the new file cannot take the target's name",
+         [](auto& files, auto& target) { files.FailCommit(target); }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

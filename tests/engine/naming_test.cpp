@@ -45,7 +45,7 @@ TEST(Naming, PieceNamesCarryThePlainDecimalNumber) {
 TEST(Naming, StartupDefaultsSetFourValuesAndLeaveTheOthers) {
     SharedSettings fresh;
     SetStartupDefaults(fresh);
-    EXPECT_EQ(fresh.OutputFolder, "/tmp/Tessel");
+    EXPECT_EQ(fresh.OutputFolder, platform::DefaultOutputFolder());
     EXPECT_EQ(fresh.PieceExtension, ".BRK");
     EXPECT_EQ(fresh.ChunkSize, 1457644);
     EXPECT_EQ(fresh.InfoMessage, "");
@@ -54,7 +54,7 @@ TEST(Naming, StartupDefaultsSetFourValuesAndLeaveTheOthers) {
 
     SharedSettings used{"/elsewhere", ".XYZ", 12, "old summary", "old status", 2.5};
     SetStartupDefaults(used);
-    EXPECT_EQ(used.OutputFolder, "/tmp/Tessel");
+    EXPECT_EQ(used.OutputFolder, platform::DefaultOutputFolder());
     EXPECT_EQ(used.PieceExtension, ".BRK");
     EXPECT_EQ(used.ChunkSize, 1457644);
     EXPECT_EQ(used.InfoMessage, "");

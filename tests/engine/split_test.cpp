@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kChunk = 1000;
 constexpr char kSplitDone[] = "Successfully broken file into pieces";
 constexpr char kSplitFailed[] = "Error - Unable to break file into pieces";
-constexpr char kJoined[] = "The Files have been successfully joined";
+constexpr char kJoinedAndVerified[] = "The Files have been successfully joined and verified";
 
 std::string SizeLines(const std::string& path, std::int64_t size) {
     return path + "\r\nSize of file  : " + std::to_string(size) + " bytes  \r\n";
@@ -93,8 +93,8 @@ TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
         EXPECT_EQ(Concatenated(base, c.pieces), bytes);
         EXPECT_EQ(fs::file_size(base), 0u) << "the placeholder named like the input";
         EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()),
-                  c.pieces + 1)
-            << "only the placeholder and the pieces";
+                  c.pieces + 2)
+            << "only the placeholder, the pieces and their checksum file";
         EXPECT_EQ(ReadFile(input), bytes);
     }
 }
@@ -183,7 +183,7 @@ TEST(Split, Exactly32767PiecesSplitAndJoinBack) {
     EXPECT_FALSE(fs::exists(Piece(base, kMaxPieces + 1)));
 
     EXPECT_TRUE(CheckedJoin(settings, base));
-    EXPECT_EQ(settings.StatusMessage, kJoined);
+    EXPECT_EQ(settings.StatusMessage, kJoinedAndVerified);
     EXPECT_EQ(ReadFile(base), bytes);
 }
 
@@ -275,7 +275,7 @@ TEST(Split, UnusualNamesSplitAndJoinBackWhole) {
         const std::string base = folder / ("out/" + name);
         ASSERT_TRUE(fs::exists(base));
         EXPECT_TRUE(CheckedJoin(settings, base));
-        EXPECT_EQ(settings.StatusMessage, kJoined);
+        EXPECT_EQ(settings.StatusMessage, kJoinedAndVerified);
         EXPECT_EQ(ReadFile(base), bytes);
     }
 }

@@ -211,7 +211,7 @@ void MergeInWine(Wine& wine, const Scenario& scenario) {
     settings.OutputFolder = pieces.string();
     settings.ChunkSize = kChunk;
     RecordingDialog dialog;
-    ASSERT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
+    ASSERT_TRUE(SplitShowing(settings, input, dialog)) << settings.StatusMessage;
     settings.InfoMessage.clear();
     WriteMergeBatch(settings, input);
     ASSERT_EQ(settings.InfoMessage, "");

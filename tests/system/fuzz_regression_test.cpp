@@ -156,7 +156,7 @@ TEST(FuzzRegression, SplitOfAPathWithNulKeepsTheInputAndItsPieces) {
     SharedSettings settings = SettingsInto(folder.path().string(), 0.0);
     RecordingDialog dialog;
 
-    const bool split = SplitFile(settings, (folder / "data.bin") + kNul, dialog);
+    const bool split = SplitShowing(settings, (folder / "data.bin") + kNul, dialog);
 
     const std::string outcome = "split returned " + std::to_string(split) + " with status \"" +
                                 settings.StatusMessage + "\"; the folder holds:\n" +

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
@@ -47,7 +48,7 @@ void LinkPieces(const std::string& fromBase, const std::string& toBase, std::int
 void SplitInto(const std::string& folder, const std::string& input, std::int64_t chunk) {
     auto settings = SettingsFor(folder, chunk);
     RecordingDialog dialog;
-    ASSERT_TRUE(SplitFile(settings, input, dialog)) << settings.StatusMessage;
+    ASSERT_TRUE(SplitShowing(settings, input, dialog)) << settings.StatusMessage;
 }
 
 TEST(MediaFaults, MediumFullInTheMiddleOfASecondPieceFailsAndKeepsTheFirst) {
@@ -126,7 +127,8 @@ TEST(MediaFaults, SplitAndJoinReadFromAWriteProtectedMedium) {
     const auto input = WritePattern(medium / "in.bin", 2500, 3);
     for (int n = 1; n <= 3; ++n)
         WriteFile(Piece(medium / "x", n), Slice(input, (n - 1) * 1000, 1000));
-    // Pieces are found beside the target, so the target on the medium links to a file elsewhere.
+    // Pieces are found beside the target, and a target on the medium that links to a file
+    // elsewhere is refused: the join never writes through a link.
     WriteFile(folder / "rebuilt", {});
     std::filesystem::create_symlink(folder / "rebuilt", medium / "x");
     WriteFile(Piece(medium / "y", 1), input);
@@ -138,9 +140,9 @@ TEST(MediaFaults, SplitAndJoinReadFromAWriteProtectedMedium) {
     EXPECT_EQ(settings.StatusMessage, "Successfully broken file into pieces");
     EXPECT_EQ(ReadFile(Piece(folder / "out/in.bin", 3)), Slice(input, 2000, 1000));
 
-    EXPECT_TRUE(CheckedJoin(settings, medium / "x"));
-    EXPECT_EQ(settings.StatusMessage, "The Files have been successfully joined");
-    EXPECT_EQ(ReadFile(folder / "rebuilt"), input);
+    EXPECT_FALSE(CheckedJoin(settings, medium / "x"));
+    EXPECT_EQ(settings.StatusMessage, "Error - Unable to join pieces into a file");
+    EXPECT_TRUE(ReadFile(folder / "rebuilt").empty());
 
     EXPECT_FALSE(CheckedJoin(settings, medium / "y")) << "no target can be made on the medium";
     EXPECT_EQ(settings.StatusMessage, "Error - Unable to join pieces into a file");
@@ -203,7 +205,7 @@ TEST(MediaFaults, JoinOntoAFullMediumFailsCleanly) {
 // Does what the test asks once, the first time the engine makes a call that `trigger` picks.
 class OneShotFileSystem final : public PassThroughFileSystem {
   public:
-    enum class Call { Length, OpenExclusive, OpenForReading };
+    enum class Call { Length, Create, OpenForReading };
     using Trigger = std::function<bool(Call, const std::string&)>;
 
     OneShotFileSystem(Trigger trigger, std::function<void()> action)
@@ -215,9 +217,15 @@ class OneShotFileSystem final : public PassThroughFileSystem {
         Notice(Call::Length, path);
         return PassThroughFileSystem::FileLength(path);
     }
-    std::unique_ptr<platform::File> OpenExclusive(const std::string& path) override {
-        Notice(Call::OpenExclusive, path);
-        return PassThroughFileSystem::OpenExclusive(path);
+    std::unique_ptr<platform::File> CreateNew(const std::string& path,
+                                              platform::Permissions permissions) override {
+        Notice(Call::Create, path);
+        return PassThroughFileSystem::CreateNew(path, permissions);
+    }
+    std::unique_ptr<platform::Replacement> CreateReplacement(
+        const std::string& path, platform::Permissions permissions) override {
+        Notice(Call::Create, path);
+        return PassThroughFileSystem::CreateReplacement(path, permissions);
     }
     std::unique_ptr<platform::File> OpenForReading(const std::string& path) override {
         Notice(Call::OpenForReading, path);
@@ -253,49 +261,61 @@ TEST(MediaFaults, PieceVanishingOrShrinkingDuringAJoinEndsInTheFailureTexts) {
     const std::vector<Disturbance> disturbances = {
         {"piece 2 deleted once the pieces are counted",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call != Call::OpenExclusive && IsPiece(path, f.target);
+             return call != Call::Create && IsPiece(path, f.target);
          },
          [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
         {"piece 2 deleted once the target is open",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call == Call::OpenExclusive && path == f.target;
+             return call == Call::Create && path == f.target;
          },
          [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
         {"piece 2 cut to half its length once the target is open",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call == Call::OpenExclusive && path == f.target;
+             return call == Call::Create && path == f.target;
          },
          [](const SplitPieces& f) { std::filesystem::resize_file(f.Piece(2), kChunk / 2); }, false},
     };
     for (const auto& disturbance : disturbances) {
-        SCOPED_TRACE(disturbance.what);
-        SplitPieces fixture("letters.txt", 3 * kChunk - 1000, kChunk, 8);
-        if (HasFatalFailure()) return;
-        const std::string failureInfo =
-            messages::kJoinFailedInfoOpen + fixture.target + messages::kFailedInfoClose;
-        OneShotFileSystem files(
-            [&](Call call, const std::string& path) {
-                return disturbance.when(call, path, fixture);
-            },
-            [&] { disturbance.action(fixture); });
-        auto settings = SettingsFor(fixture.temp / "unused", kChunk);
-        settings.InfoMessage = kEarlierInfo;
-        EXPECT_FALSE(CheckedJoin(settings, fixture.target, files));
-        EXPECT_TRUE(files.fired()) << "the disturbance never happened";
-        EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
-        // A piece that is gone may be noticed when its length is asked (the failure text) or
-        // when it is opened (nothing new); one that came up short is always a failure.
-        if (disturbance.vanished) {
-            EXPECT_TRUE(settings.InfoMessage == failureInfo || settings.InfoMessage == kEarlierInfo)
-                << settings.InfoMessage;
-        } else {
-            EXPECT_EQ(settings.InfoMessage, failureInfo);
-        }
-        EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(1)), fixture.Slice(1)));
-        EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(3)), fixture.Slice(3)));
-        if (std::filesystem::exists(fixture.target)) {
-            EXPECT_LT(std::filesystem::file_size(fixture.target), fixture.bytes.size())
-                << "a failed join must not leave what looks like the whole file";
+        for (const bool withList : {false, true}) {
+            SCOPED_TRACE(std::string(disturbance.what) + (withList ? ", checked" : ", unchecked"));
+            SplitPieces fixture("letters.txt", 3 * kChunk - 1000, kChunk, 8);
+            if (HasFatalFailure()) return;
+            if (!withList) std::filesystem::remove(fixture.target + kChecksumSuffix);
+            const std::string failureInfo =
+                messages::kJoinFailedInfoOpen + fixture.target + messages::kFailedInfoClose;
+            OneShotFileSystem files(
+                [&](Call call, const std::string& path) {
+                    return disturbance.when(call, path, fixture);
+                },
+                [&] { disturbance.action(fixture); });
+            auto settings = SettingsFor(fixture.temp / "unused", kChunk);
+            settings.InfoMessage = kEarlierInfo;
+            EXPECT_FALSE(CheckedJoin(settings, fixture.target, files));
+            EXPECT_TRUE(files.fired()) << "the disturbance never happened";
+            // With the checksum file, a piece gone before it is read is named missing, one cut
+            // short is named damaged; one that vanishes once the copy has begun cannot be opened.
+            const std::string named = std::string(messages::kPieceOpen) + "2" +
+                                      (disturbance.vanished ? messages::kPieceMissingClose
+                                                            : messages::kPieceDamagedClose);
+            if (withList)
+                EXPECT_TRUE(settings.StatusMessage == named ||
+                            settings.StatusMessage == messages::kJoinFailed)
+                    << settings.StatusMessage;
+            else
+                EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
+            // A piece that is gone may be noticed when its length is asked (the failure text) or
+            // when it is opened (nothing new); one that came up short is always a failure.
+            if (disturbance.vanished) {
+                EXPECT_TRUE(settings.InfoMessage == failureInfo ||
+                            settings.InfoMessage == kEarlierInfo)
+                    << settings.InfoMessage;
+            } else {
+                EXPECT_EQ(settings.InfoMessage, failureInfo);
+            }
+            EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(1)), fixture.Slice(1)));
+            EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(3)), fixture.Slice(3)));
+            EXPECT_EQ(std::filesystem::file_size(fixture.target), 0U)
+                << "a failed join must leave the placeholder as it was";
         }
     }
 }
@@ -309,7 +329,7 @@ TEST(MediaFaults, InputShrinkingDuringASplitEndsInTheFailureTexts) {
     // Another program cuts the input short while the second piece is being made.
     OneShotFileSystem files(
         [&](OneShotFileSystem::Call call, const std::string& path) {
-            return call == OneShotFileSystem::Call::OpenExclusive && path == Piece(base, 2);
+            return call == OneShotFileSystem::Call::Create && path == Piece(base, 2);
         },
         [&] { std::filesystem::resize_file(input, chunk + chunk / 2); });
 

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/join.h"
 #include "engine/merge_batch.h"
 #include "engine/messages.h"
+#include "engine/piece_naming.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "tests/support/checked_runs.h"
@@ -123,7 +125,7 @@ void SplitAndCheck(SharedSettings& settings, const std::string& inputPath,
         lastDone = done;
     };
     RecordingDialog dialog;
-    ASSERT_TRUE(SplitFile(settings, inputPath, dialog, progress));
+    ASSERT_TRUE(SplitShowing(settings, inputPath, dialog, {progress}));
     EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
     EXPECT_EQ(dialog.shown.size(), 1u);
     EXPECT_TRUE(progressSane) << "progress went back or past the input's size";
@@ -131,8 +133,16 @@ void SplitAndCheck(SharedSettings& settings, const std::string& inputPath,
 
 void JoinAndCheck(SharedSettings& settings, const std::string& target,
                   const std::vector<char>& input) {
+    // The checksum file beside the pieces counts them and names each by its digest.
+    const auto list = ReadFile(target + kChecksumSuffix);
+    const auto checksums = ParseChecksumFile(std::string(list.begin(), list.end()),
+                                             FileNamePart(target), kDefaultPieceExtension);
+    ASSERT_TRUE(checksums.has_value()) << "the checksum file of " << target;
+    EXPECT_EQ(checksums->header.size, static_cast<std::int64_t>(input.size()));
+    EXPECT_EQ(checksums->header.pieces,
+              ExpectedPieces(static_cast<std::int64_t>(input.size()), settings.ChunkSize));
     ASSERT_TRUE(JoinFiles(settings, target));
-    EXPECT_EQ(settings.StatusMessage, messages::kJoinSucceeded);
+    EXPECT_EQ(settings.StatusMessage, messages::kJoinVerified);
     EXPECT_TRUE(SameBytes(ReadFile(target), input)) << "joined file";
 }
 
