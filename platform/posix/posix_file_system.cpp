@@ -237,16 +237,19 @@ std::unique_ptr<Replacement> NewReplacement(const std::string& target, Permissio
     const auto mode = static_cast<mode_t>(permissions & 0777);
     std::unique_ptr<PosixFile> file;
     bool named = false;
-    if (const int fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_RDWR, 0600); fd >= 0) {
+    if (const int fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_RDWR, mode); fd >= 0) {
         file = std::make_unique<PosixFile>(fd);
     } else if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
         // No nameless files here: write under the scratch name instead.
         const std::string scratch = ScratchName(target);
         if (!ClearScratch(scratch)) return nullptr;
-        file = OpenLocked(scratch, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, LOCK_EX);
+        file = OpenLocked(scratch, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode, LOCK_EX);
         named = file != nullptr;
     }
-    if (file == nullptr || ::fchmod(file->fd(), mode) != 0) return nullptr;
+    if (file == nullptr) return nullptr;
+    // Exactly the bits asked for, past the umask. Media without permission bits (FAT) refuse;
+    // the file then has no more than the umask allowed of them, which is never more.
+    [[maybe_unused]] const int exact = ::fchmod(file->fd(), mode);
     return std::make_unique<PosixReplacement>(std::move(file), target, named);
 }
 
