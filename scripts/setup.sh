@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev libfuzzer-14-dev
     xvfb xauth xdotool x11-utils imagemagick
     wine wine64
-    util-linux coreutils procps locales
+    util-linux coreutils procps locales e2fsprogs fuse2fs
 )
 
 sudo=""

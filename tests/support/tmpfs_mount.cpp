@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+
+#include "tests/support/run_tool.h"
 
 namespace tessel::testing {
 namespace {
@@ -43,6 +46,32 @@ TmpfsMount::~TmpfsMount() {
 
 bool TmpfsMount::MakeReadOnly() {
     return ::mount("tmpfs", path().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, options_.c_str()) == 0;
+}
+
+FuseMount::FuseMount(int megabytes) {
+    if (const auto refusal = PrepareToMount()) {
+        whyNot_ = *refusal;
+        return;
+    }
+    const std::string image = folder_ / "medium.img";
+    std::filesystem::create_directory(path());
+    WriteFile(image, {});
+    std::filesystem::resize_file(image, static_cast<std::uintmax_t>(megabytes) * 1024 * 1024);
+    const auto format = RunTool(folder_.path().string(), {"mkfs.ext4", "-q", "-F", image});
+    if (format.exitCode != 0) {
+        whyNot_ = "mkfs.ext4 failed: " + format.output;
+        return;
+    }
+    const auto mount = RunTool(folder_.path().string(), {"fuse2fs", image, path()});
+    if (mount.exitCode != 0) {
+        whyNot_ = "no FUSE mount here (fuse2fs and /dev/fuse are needed): " + mount.output;
+        return;
+    }
+    mounted_ = true;
+}
+
+FuseMount::~FuseMount() {
+    if (mounted_ && ::umount2(path().c_str(), 0) != 0) ::umount2(path().c_str(), MNT_DETACH);
 }
 
 }  // namespace tessel::testing

@@ -34,9 +34,32 @@ class TmpfsMount {
     std::string whyNot_;
 };
 
+// A small medium served by a program in user space, as network shares and the drivers of many
+// sticks are: an ext4 image mounted through FUSE by fuse2fs. Such file systems cannot make
+// nameless files, so the join's new file takes a name of its own there. Needs root, fuse2fs and
+// /dev/fuse.
+class FuseMount {
+  public:
+    // `megabytes` of space for files.
+    explicit FuseMount(int megabytes);
+    ~FuseMount();
+    FuseMount(const FuseMount&) = delete;
+    FuseMount& operator=(const FuseMount&) = delete;
+
+    const std::string& whyNot() const { return whyNot_; }
+    std::string path() const { return (folder_.path() / "medium").string(); }
+    std::string operator/(const std::string& name) const { return path() + "/" + name; }
+
+  private:
+    TempFolder folder_;
+    bool mounted_ = false;
+    std::string whyNot_;
+};
+
 }  // namespace tessel::testing
 
-// Skips the test, with the reason, when `medium` (a TmpfsMount) could not be mounted.
+// Skips the test, with the reason, when `medium` (a TmpfsMount or FuseMount) could not be
+// mounted.
 #define SKIP_UNLESS_MOUNTED(medium)                                                 \
     do {                                                                            \
         if (const auto& why = (medium).whyNot(); !why.empty()) GTEST_SKIP() << why; \

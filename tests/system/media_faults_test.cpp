@@ -4,6 +4,7 @@
 // status, no descriptor left open, and the files it only reads left as they were. The media are
 // memory file systems mounted for the test; mounting needs root, elsewhere those cases skip.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "engine/split.h"
 #include "platform/file_system.h"
 #include "tests/support/checked_runs.h"
+#include "tests/support/child_process.h"
 #include "tests/support/pass_through_file_system.h"
 #include "tests/support/piece_checks.h"
 #include "tests/support/recording_dialog.h"
@@ -341,6 +343,47 @@ TEST(MediaFaults, InputShrinkingDuringASplitEndsInTheFailureTexts) {
     EXPECT_EQ(settings.InfoMessage,
               messages::kSplitFailedInfoOpen + input + messages::kFailedInfoClose);
     EXPECT_TRUE(SameBytes(ReadFile(Piece(base, 1)), Slice(bytes, 0, chunk)));
+}
+
+// A medium whose file system cannot make nameless files (FUSE, network shares): the join writes
+// its new file under a name of its own beside the target.
+TEST(MediaFaults, WithoutNamelessFilesAJoinReplacesOnlyWholeAndAKilledJoinIsCleanedUpByTheNext) {
+    FuseMount medium(16);
+    SKIP_UNLESS_MOUNTED(medium);
+    constexpr std::int64_t kChunk = 1 << 20;
+    TempFolder temp;
+    const auto bytes = WritePattern(temp / "video.mp4", 3 * kChunk + 5, 12);
+    auto settings = SettingsFor(medium.path(), kChunk);
+    ASSERT_TRUE(SplitFile(settings, temp / "video.mp4")) << settings.StatusMessage;
+    const std::string target = medium / "video.mp4";
+    const std::string scratch = medium / ".video.mp4.tessel-join";
+    ASSERT_TRUE(CheckedJoin(settings, target)) << settings.StatusMessage;
+    EXPECT_EQ(settings.StatusMessage, messages::kJoinVerified);
+    EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
+
+    // Killed half way: the whole file of the join before stays; what the killed join left under
+    // its own name goes with the next join.
+    const pid_t child = RunInChild([&] {
+        OperationControl control;
+        control.progress = [](std::int64_t done, std::int64_t) {
+            if (done >= kChunk) ::kill(::getpid(), SIGKILL);
+        };
+        JoinFiles(settings, target, control);
+        return 0;
+    });
+    ASSERT_EQ(WaitForChild(child), 128 + SIGKILL);
+    EXPECT_TRUE(std::filesystem::exists(scratch)) << "the killed join left nothing to clean";
+    EXPECT_TRUE(SameBytes(ReadFile(target), bytes)) << "a killed join changed the file";
+    ASSERT_TRUE(CheckedJoin(settings, target)) << settings.StatusMessage;
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+
+    // A damaged piece: the join fails and leaves no new file beside the old one.
+    std::filesystem::resize_file(Piece(target, 2), kChunk - 1);
+    EXPECT_FALSE(CheckedJoin(settings, target));
+    EXPECT_EQ(settings.StatusMessage,
+              std::string(messages::kPieceOpen) + "2" + messages::kPieceDamagedClose);
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
 }
 
 }  // namespace
