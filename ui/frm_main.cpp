@@ -409,7 +409,10 @@ void frmMain::RunInBackground(const char* doing, std::int64_t totalBytes,
 // While the engine works the window takes no new work: the controls that start or shape one
 // are disabled, so that input aimed at them is dropped at once, never acted on afterwards.
 void frmMain::ShutInputs() {
+    // The window itself holds the focus meanwhile, so that it does not wander to whatever
+    // control comes next, and Esc reaches the window.
     focusBefore_ = focusWidget();
+    setFocus();
     QWidget* const inputs[] = {imgSplit_,  ImgJoin_,   cmdOpenFile_,  cmdOpenFolder_, txtFileName_,
                                txtFolder_, lstFormat_, txtFileChunk_, chkBatchFile_};
     shutInputs_.clear();
@@ -425,7 +428,8 @@ void frmMain::ReopenInputs() {
     for (const auto& [input, wasEnabled] : shutInputs_)
         if (input != nullptr) input->setEnabled(wasEnabled);
     shutInputs_.clear();
-    if (focusWidget() == nullptr && focusBefore_ != nullptr && focusBefore_->isEnabled())
+    // Where the user has not moved it meanwhile, the focus goes back where it was.
+    if (focusWidget() == this && focusBefore_ != nullptr && focusBefore_->isEnabled())
         focusBefore_->setFocus();
 }
 
