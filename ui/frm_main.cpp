@@ -326,6 +326,7 @@ void frmMain::TakeChosenPreset() {
 }
 
 void frmMain::Split() {
+    if (work_.Running()) return;  // one operation at a time
     const std::string folder = CutAtNul(ToSystemPath(txtFolder_->text()));
     if (IsBlank(folder)) {
         // The pieces would otherwise go to the root of the file system.
@@ -367,6 +368,7 @@ void frmMain::SplitDone(Outcome outcome, const std::string& fileName) {
 }
 
 void frmMain::Join() {
+    if (work_.Running()) return;
     const auto plan = CheckJoin(settings_, ToSystemPath(txtFileName_->text()), files_);
     if (!plan) {
         ShowEngineStatus();
