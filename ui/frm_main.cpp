@@ -8,12 +8,12 @@
 #include <QDropEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
-#include <QShortcut>
 #include <QUrl>
 #include <optional>
 #include <string>
@@ -148,7 +148,6 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
     BuildStatusAndLink();
     SetTabOrder();
     ConnectReactions();
-    PrepareCancelKey();
 
     // Load: centring first, then the start-up initialisation.
     CentreOnPrimaryScreen(*this);
@@ -270,14 +269,6 @@ void frmMain::ConnectReactions() {
     connect(imgExit_, &ClickableLabel::clicked, this, &frmMain::EndProgram);
     connect(lblURL_, &ClickableLabel::clicked, this,
             [this] { modMain::OpenWebSite(services_.shell); });
-}
-
-void frmMain::PrepareCancelKey() {
-    // Esc anywhere in the window stops a running split or join; otherwise it does nothing.
-    cancelKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    cancelKey_->setContext(Qt::WindowShortcut);
-    cancelKey_->setEnabled(false);
-    connect(cancelKey_, &QShortcut::activated, this, [this] { work_.Cancel(); });
 }
 
 void frmMain::StartupInitialisation() {
@@ -422,11 +413,9 @@ void frmMain::ShutInputs() {
         shutInputs_.emplace_back(input, input->isEnabled());
         input->setEnabled(false);
     }
-    cancelKey_->setEnabled(true);
 }
 
 void frmMain::ReopenInputs() {
-    cancelKey_->setEnabled(false);
     for (const auto& [input, wasEnabled] : shutInputs_)
         if (input != nullptr) input->setEnabled(wasEnabled);
     shutInputs_.clear();
@@ -458,6 +447,17 @@ void frmMain::EndProgram() {
     }
     endWhenDone_ = true;
     work_.Cancel();
+}
+
+// Esc anywhere in the window stops a running split or join: a key that no control takes comes
+// up to the window. This holds also where the desktop has not made the window the active one.
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && work_.Running()) {
+        work_.Cancel();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -25,7 +25,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QShortcut;
 
 namespace tessel::ui {
 
@@ -48,6 +47,7 @@ class frmMain : public QWidget {
             platform::FileSystem& files = platform::DefaultFileSystem());
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -61,7 +61,6 @@ class frmMain : public QWidget {
     void BuildStatusAndLink();
     void SetTabOrder();
     void ConnectReactions();
-    void PrepareCancelKey();
     void StartupInitialisation();
 
     void ChooseFile();
@@ -90,7 +89,6 @@ class frmMain : public QWidget {
     InfoDialog& summary_;
     platform::FileSystem& files_;
     BackgroundOperation work_;
-    QShortcut* cancelKey_ = nullptr;
     // The inputs shut while the engine works, each with whether it was enabled before.
     std::vector<std::pair<QPointer<QWidget>, bool>> shutInputs_;
     QPointer<QWidget> focusBefore_;
