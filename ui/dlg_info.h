@@ -6,12 +6,19 @@
 #include <QLabel>
 #include <string>
 
-#include "engine/split.h"
-
 class QGroupBox;
 class QPushButton;
 
 namespace tessel::ui {
+
+// How the window shows a split's summary between the check and the writing; tests answer it
+// without a dialog.
+class InfoDialog {
+  public:
+    virtual ~InfoDialog() = default;
+    // Shows `infoMessage` and returns once the user has dismissed it.
+    virtual void ShowModal(const std::string& infoMessage) = 0;
+};
 
 // A label that breaks its text into lines at CR LF and at word boundaries, a word too long for
 // a line (a path, say) wherever it must, and cuts off whatever does not fit its height.

@@ -20,6 +20,10 @@ std::string CutAtNul(std::string_view text) {
     return std::string(text.substr(0, text.find('\0')));
 }
 
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
 std::optional<std::int64_t> ParseChunkSize(std::string_view text) {
     text = TrimBlanks(text);  // blanks typed around the digits are forgiven
     // from_chars takes no "+", so a leading plus is stepped over here (a lone sign stays refused).

@@ -12,6 +12,10 @@ namespace tessel::ui {
 // The text cut before its first NUL character; a text without one comes back whole.
 std::string CutAtNul(std::string_view text);
 
+// Whether the text holds nothing but blanks (spaces and tabs), or nothing at all: a field left
+// so says that no value was given.
+bool IsBlank(std::string_view text);
+
 // The chunk-size field's text as a whole number of bytes, or nothing when it does not read as a
 // decimal whole number (blanks around it allowed) in the signed 64-bit range (empty, letters, a
 // lone sign, out of range).

@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,16 +17,19 @@
 #include <QUrl>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/join.h"
 #include "engine/merge_batch.h"
-#include "ui/busy_operation.h"
+#include "engine/messages.h"
+#include "engine/piece_naming.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
 #include "ui/frame.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
 #include "ui/system_text.h"
+#include "ui/window_texts.h"
 
 namespace tessel::ui {
 namespace {
@@ -37,8 +41,6 @@ constexpr QColor kStripLineColour{160, 160, 160};
 
 constexpr char kCaption[] = "Tessel v.1.0";
 constexpr char kStartStatus[] = "Please select a file to Split or Join.";
-constexpr char kSplitting[] = "Breaking file into pieces...";
-constexpr char kJoining[] = "Joining pieces...";
 
 constexpr char kChooseFileTitle[] = "Add file to break or Join";
 constexpr char kChooseFileFolder[] = "/";
@@ -118,32 +120,15 @@ QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const
     return field;
 }
 
-// The split's summary dialog, after which the half second before progress shows starts anew:
-// time spent reading the summary is not time spent copying.
-class SummaryThenCopy final : public InfoDialog {
-  public:
-    SummaryThenCopy(InfoDialog& summary, BusyOperation& busy, QWidget& window)
-        : summary_(summary), busy_(busy), window_(window) {}
-    void ShowModal(const std::string& infoMessage) override {
-        summary_.ShowModal(infoMessage);
-        busy_.RestartClock();
-        // The window is drawn once more now, with what the closed dialog uncovered: the event
-        // loop does not run during the copy, and the dialog's picture would otherwise stay on the
-        // window until the copy ends. Input that arrives meanwhile is thrown away by `busy_`.
-        window_.repaint();
-        QCoreApplication::processEvents();
-    }
-
-  private:
-    InfoDialog& summary_;
-    BusyOperation& busy_;
-    QWidget& window_;
-};
-
 }  // namespace
 
-frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary)
-    : settings_(settings), services_(services), summary_(summary) {
+frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary,
+                 platform::FileSystem& files)
+    : settings_(settings),
+      services_(services),
+      summary_(summary),
+      files_(files),
+      work_([this](const QString& text) { SetStatus(text); }) {
     setObjectName("frmMain");
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -281,7 +266,7 @@ void frmMain::ConnectReactions() {
     connect(imgSplit_, &ClickableLabel::clicked, this, &frmMain::Split);
     connect(ImgJoin_, &ClickableLabel::clicked, this, &frmMain::Join);
     connect(imgHelp_, &ClickableLabel::clicked, this, &frmMain::ShowHelp);
-    connect(imgExit_, &ClickableLabel::clicked, this, [this] { services_.program.EndProgram(); });
+    connect(imgExit_, &ClickableLabel::clicked, this, &frmMain::EndProgram);
     connect(lblURL_, &ClickableLabel::clicked, this,
             [this] { modMain::OpenWebSite(services_.shell); });
 }
@@ -332,28 +317,119 @@ void frmMain::TakeChosenPreset() {
 }
 
 void frmMain::Split() {
-    settings_.OutputFolder = CutAtNul(ToSystemPath(txtFolder_->text()));
+    if (work_.Running()) return;  // one operation at a time
+    const std::string folder = CutAtNul(ToSystemPath(txtFolder_->text()));
+    if (IsBlank(folder)) {
+        // The pieces would otherwise go to the root of the file system.
+        SetStatus(Text(texts::kChooseOutputFolder));
+        return;
+    }
+    settings_.OutputFolder = folder;
     const auto chunkSize = ParseChunkSize(CutAtNul(txtFileChunk_->text().toStdString()));
     if (!chunkSize) {
         // Refused before the engine runs: nothing is written, not even a batch file, which
         // would list the piece count of an earlier split.
-        lblStatus_->setText(Text(kSplitSizeRefused));
+        SetStatus(Text(kSplitSizeRefused));
         return;
     }
     settings_.ChunkSize = *chunkSize;
     const std::string fileName = ToSystemPath(txtFileName_->text());
 
-    BusyOperation busy(*lblStatus_, Text(kSplitting));
-    SummaryThenCopy summary(summary_, busy, *this);
-    SplitFile(settings_, fileName, summary, busy.Progress());
-    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
-    if (chkBatchFile_->isChecked()) WriteMergeBatch(settings_, fileName);
+    const SplitCheck check = CheckSplit(settings_, fileName, files_);
+    if (!check.plan) {
+        ShowEngineStatus();
+        if (chkBatchFile_->isChecked() && !check.leaveDiskAlone)
+            WriteMergeBatch(settings_, fileName, files_);
+        return;
+    }
+    summary_.ShowModal(settings_.InfoMessage);
+    RunInBackground(
+        texts::kSplitting, check.plan->size,
+        [this, plan = *check.plan](const OperationControl& control) {
+            return WriteSplit(settings_, plan, control, files_);
+        },
+        [this, fileName](Outcome outcome) { SplitDone(outcome, fileName); });
+}
+
+void frmMain::SplitDone(Outcome outcome, const std::string& fileName) {
+    ShowEngineStatus();
+    // A cancelled split took its pieces back: a batch file would list pieces that are gone.
+    if (outcome != Outcome::Cancelled && chkBatchFile_->isChecked())
+        WriteMergeBatch(settings_, fileName, files_);
 }
 
 void frmMain::Join() {
-    BusyOperation busy(*lblStatus_, Text(kJoining));
-    JoinFiles(settings_, ToSystemPath(txtFileName_->text()), busy.Progress());
-    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
+    if (work_.Running()) return;
+    const auto plan = CheckJoin(settings_, ToSystemPath(txtFileName_->text()), files_);
+    if (!plan) {
+        ShowEngineStatus();
+        return;
+    }
+    if (!MayReplace(*plan)) {
+        SetStatus(Text(messages::kJoinCancelled));
+        return;
+    }
+    RunInBackground(
+        texts::kJoining, plan->total,
+        [this, plan = *plan](const OperationControl& control) {
+            return WriteJoin(settings_, plan, control, files_);
+        },
+        [this](Outcome) { ShowEngineStatus(); });
+}
+
+// A target that holds data is replaced only when the user says so; an empty one (the
+// placeholder a split leaves) or a missing one is joined without a question.
+bool frmMain::MayReplace(const JoinPlan& plan) {
+    if (plan.existingLength.value_or(0) <= 0) return true;
+    const QString question =
+        Text(texts::kReplaceQuestion)
+            .arg(FromSystemText(FileNamePart(plan.target)), QString::number(*plan.existingLength));
+    return services_.dialogs.AskToReplace(
+        this, {Text(kCaption), question, Text(texts::kReplaceButton), Text(texts::kKeepButton)});
+}
+
+void frmMain::RunInBackground(const char* doing, std::int64_t totalBytes,
+                              BackgroundOperation::Work work, std::function<void(Outcome)> then) {
+    ShutInputs();
+    work_.Start(Text(doing), totalBytes, std::move(work),
+                [this, then = std::move(then)](Outcome outcome) {
+                    ReopenInputs();
+                    then(outcome);
+                    if (std::exchange(endWhenDone_, false)) services_.program.EndProgram();
+                });
+}
+
+// While the engine works the window takes no new work: the controls that start or shape one
+// are disabled, so that input aimed at them is dropped at once, never acted on afterwards.
+void frmMain::ShutInputs() {
+    // The window itself holds the focus meanwhile, so that it does not wander to whatever
+    // control comes next, and Esc reaches the window.
+    focusBefore_ = focusWidget();
+    setFocus();
+    QWidget* const inputs[] = {imgSplit_,  ImgJoin_,   cmdOpenFile_,  cmdOpenFolder_, txtFileName_,
+                               txtFolder_, lstFormat_, txtFileChunk_, chkBatchFile_};
+    shutInputs_.clear();
+    for (QWidget* input : inputs) {
+        shutInputs_.emplace_back(input, input->isEnabled());
+        input->setEnabled(false);
+    }
+}
+
+void frmMain::ReopenInputs() {
+    for (const auto& [input, wasEnabled] : shutInputs_)
+        if (input != nullptr) input->setEnabled(wasEnabled);
+    shutInputs_.clear();
+    // Where the user has not moved it meanwhile, the focus goes back where it was.
+    if (focusWidget() == this && focusBefore_ != nullptr && focusBefore_->isEnabled())
+        focusBefore_->setFocus();
+}
+
+void frmMain::SetStatus(const QString& text) {
+    lblStatus_->setText(text);
+}
+
+void frmMain::ShowEngineStatus() {
+    SetStatus(FromSystemText(settings_.StatusMessage));
 }
 
 void frmMain::ShowHelp() {
@@ -362,18 +438,46 @@ void frmMain::ShowHelp() {
     services_.help.ShowContents(this, helpFile);
 }
 
+// Ends the program at once, or, while the engine works, once it has been cancelled, has taken
+// back what it wrote and the status line says so.
+void frmMain::EndProgram() {
+    if (!work_.Running()) {
+        services_.program.EndProgram();
+        return;
+    }
+    endWhenDone_ = true;
+    work_.Cancel();
+}
+
+// Esc anywhere in the window stops a running split or join: a key that no control takes comes
+// up to the window. This holds also where the desktop has not made the window the active one.
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && work_.Running()) {
+        work_.Cancel();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
-    // Closing the window by any means ends the program, like the Exit image.
-    event->accept();
-    services_.program.EndProgram();
+    // Closing the window by any means ends the program, like the Exit image; during an
+    // operation the window stays until the clean-up is over.
+    if (work_.Running())
+        event->ignore();
+    else
+        event->accept();
+    EndProgram();
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (work_.Running()) return;  // refused: the file field is shut
     const auto* mime = event->mimeData();
     if (mime->hasUrls() && mime->urls().constFirst().isLocalFile()) event->acceptProposedAction();
 }
 
 void frmMain::dropEvent(QDropEvent* event) {
+    if (work_.Running()) return;
     const auto* mime = event->mimeData();
     if (!mime->hasUrls() || !mime->urls().constFirst().isLocalFile()) return;
     txtFileName_->setText(QDir::toNativeSeparators(mime->urls().constFirst().toLocalFile()));

@@ -2,11 +2,21 @@
 // option, the Split, Join, Help and Exit images, the status line and the web link.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "engine/join.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/desktop/desktop_services.h"
+#include "platform/file_system.h"
+#include "ui/background_operation.h"
+#include "ui/dlg_info.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -31,10 +41,13 @@ class frmMain : public QWidget {
 
   public:
     // `settings` are the process's shared settings; the window gives them their start-up
-    // values. `summary` is how the split shows its information dialog.
-    frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary);
+    // values. `summary` is how the split shows its information dialog; `files` is what the
+    // engine reads and writes through.
+    frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary,
+            platform::FileSystem& files = platform::DefaultFileSystem());
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -54,12 +67,32 @@ class frmMain : public QWidget {
     void ChooseFolder();
     void TakeChosenPreset();
     void Split();
+    void SplitDone(Outcome outcome, const std::string& fileName);
     void Join();
+    bool MayReplace(const JoinPlan& plan);
     void ShowHelp();
+    void EndProgram();
+
+    // Every change of the status line goes through here.
+    void SetStatus(const QString& text);
+    void ShowEngineStatus();
+
+    // Runs an engine's writing step in the background with the window's inputs shut, then
+    // `then` with its outcome.
+    void RunInBackground(const char* doing, std::int64_t totalBytes, BackgroundOperation::Work work,
+                         std::function<void(Outcome)> then);
+    void ShutInputs();
+    void ReopenInputs();
 
     SharedSettings& settings_;
     desktop::DesktopServices services_;
     InfoDialog& summary_;
+    platform::FileSystem& files_;
+    BackgroundOperation work_;
+    // The inputs shut while the engine works, each with whether it was enabled before.
+    std::vector<std::pair<QPointer<QWidget>, bool>> shutInputs_;
+    QPointer<QWidget> focusBefore_;
+    bool endWhenDone_ = false;
 
     QLabel* Image1_ = nullptr;
     QGroupBox* frmButtons_ = nullptr;

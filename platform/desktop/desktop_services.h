@@ -1,6 +1,7 @@
 // Services of the desktop that the window asks for: the open-file dialog, the folder browser,
-// the help viewer, the web browser and the end of the program. The window reaches them only
-// through these interfaces, so tests can answer them without opening anything.
+// the question before a file is replaced, the help viewer, the web browser and the end of the
+// program. The window reaches them only through these interfaces, so tests can answer them
+// without opening anything.
 #pragma once
 
 #include <QString>
@@ -9,6 +10,14 @@
 class QWidget;
 
 namespace tessel::desktop {
+
+// A question whose safe answer leaves everything as it is.
+struct ReplaceQuestion {
+    QString title;
+    QString text;
+    QString replaceCaption;  // the button that goes ahead
+    QString keepCaption;     // the button that changes nothing: the default, and what Esc answers
+};
 
 class DialogService {
   public:
@@ -19,6 +28,9 @@ class DialogService {
     // Asks for a folder of the file system, starting at `root`; nothing when cancelled.
     virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
                                                 const QString& root) = 0;
+    // Asks `question` in a question dialog over `owner`; true only when the user chose to
+    // replace.
+    virtual bool AskToReplace(QWidget* owner, const ReplaceQuestion& question) = 0;
 };
 
 class HelpService {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace tessel::desktop {
@@ -21,6 +23,18 @@ std::optional<QString> QtDialogService::ChooseFolder(QWidget* owner, const QStri
     const QString folder = QFileDialog::getExistingDirectory(owner, title, root);
     if (folder.isEmpty()) return {};
     return folder;
+}
+
+bool QtDialogService::AskToReplace(QWidget* owner, const ReplaceQuestion& question) {
+    QMessageBox box(QMessageBox::Question, question.title, question.text, QMessageBox::NoButton,
+                    owner);
+    QPushButton* replace = box.addButton(question.replaceCaption, QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(question.keepCaption, QMessageBox::RejectRole);
+    // A key pressed without reading must not cost the file its data.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == replace;
 }
 
 void QtHelpService::ShowContents(QWidget* /*owner*/, const QString& helpFile) {

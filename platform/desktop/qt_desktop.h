@@ -1,5 +1,5 @@
-// The desktop services of a Qt desktop: Qt's file dialogs, Tessel's own help viewer, the
-// system's web browser and the end of the application.
+// The desktop services of a Qt desktop: Qt's file dialogs and message box, Tessel's own help
+// viewer, the system's web browser and the end of the application.
 #pragma once
 
 #include <memory>
@@ -15,6 +15,7 @@ class QtDialogService final : public DialogService {
                                       const QString& filter) override;
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
                                         const QString& root) override;
+    bool AskToReplace(QWidget* owner, const ReplaceQuestion& question) override;
 };
 
 // Keeps one help viewer, made at the first request, for the rest of the run.

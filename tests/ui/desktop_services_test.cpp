@@ -1,8 +1,12 @@
-// The Qt desktop services themselves: the file dialog, the folder browser and the help viewer.
+// The Qt desktop services themselves: the file dialog, the folder browser, the question before
+// a replace and the help viewer.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <functional>
@@ -72,6 +76,59 @@ TEST(QtDialogService, TheFolderBrowserOffersFoldersOnly) {
         static_cast<QDialog&>(dialog).accept();  // as the Open or Choose button does
     });
     EXPECT_EQ(service.ChooseFolder(nullptr, "Select a folder", folder), folder);
+}
+
+QAbstractButton* ButtonOf(QMessageBox& box, const QString& caption) {
+    for (QAbstractButton* button : box.buttons())
+        if (button->text() == caption) return button;
+    return nullptr;
+}
+
+TEST(QtDialogService, TheReplaceQuestionKeepsTheFileUnlessReplaceIsChosen) {
+    desktop::QtDialogService service;
+    QWidget owner;
+    owner.show();
+    const desktop::ReplaceQuestion question{"Tessel v.1.0", "a.doc already holds 3 bytes. Replace?",
+                                            "Replace", "Cancel"};
+    struct Answer {
+        const char* name;
+        std::function<void(QMessageBox&)> give;
+        bool replaces;
+    };
+    const Answer answers[] = {
+        {"Esc", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
+        {"Enter", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, false},
+        {"Cancel", [](QMessageBox& box) { ButtonOf(box, "Cancel")->click(); }, false},
+        {"Replace", [](QMessageBox& box) { ButtonOf(box, "Replace")->click(); }, true},
+        {"close box", [](QMessageBox& box) { box.close(); }, false},
+    };
+    for (const auto& answer : answers) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                ADD_FAILURE() << "no question is open";
+                return;
+            }
+            seen = true;
+            EXPECT_EQ(box->parentWidget(), &owner) << "the question stands over the window";
+            EXPECT_EQ(box->windowTitle(), "Tessel v.1.0");
+            EXPECT_EQ(box->text(), "a.doc already holds 3 bytes. Replace?");
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            EXPECT_EQ(box->buttons().size(), 2);
+            QAbstractButton* cancel = ButtonOf(*box, "Cancel");
+            if (ButtonOf(*box, "Replace") == nullptr || cancel == nullptr) {
+                ADD_FAILURE() << "a button is missing";
+                box->reject();
+                return;
+            }
+            EXPECT_EQ(box->defaultButton(), cancel);
+            EXPECT_EQ(box->escapeButton(), cancel);
+            answer.give(*box);
+        });
+        EXPECT_EQ(service.AskToReplace(&owner, question), answer.replaces) << answer.name;
+        EXPECT_TRUE(seen) << answer.name;
+    }
 }
 
 TEST(HelpViewer, ShowsTheHelpFileOrSaysThatItIsMissing) {

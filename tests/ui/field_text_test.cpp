@@ -18,6 +18,16 @@ TEST(FieldText, CutAtNulKeepsTheTextBeforeTheFirstNul) {
     EXPECT_EQ(CutAtNul(""), "");
 }
 
+TEST(FieldText, AFieldOfBlanksOnlyIsBlank) {
+    for (const char* blank : {"", " ", "   ", "\t", " \t  \t"})
+        EXPECT_TRUE(IsBlank(blank)) << '"' << blank << '"';
+    for (const char* named : {"/", ".", " /tmp/out ", "\tx", "out", "_", "\n", "\r"})
+        EXPECT_FALSE(IsBlank(named)) << '"' << named << '"';
+    // The window cuts the field at a NUL first; a NUL itself is not a blank.
+    EXPECT_FALSE(IsBlank(std::string(" \0 ", 3)));
+    EXPECT_TRUE(IsBlank(CutAtNul(std::string(" \0/tmp", 6))));
+}
+
 TEST(FieldText, ChunkSizeMustBeAWholeNumberInTheSigned64BitRange) {
     struct Case {
         std::string text;

@@ -165,10 +165,10 @@ TEST_F(SplitWithDialogTest, TwoSplitsInARowShowTwoFreshDialogsEachWithItsOwnSumm
     std::vector<Seen> seen;
     Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(small));
     WhenDialogOpens(seen, [](QWidget& dialog) { QTest::keyClick(&dialog, Qt::Key_Return); });
-    Click("imgSplit");
+    Run("imgSplit");
     Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(large));
     WhenDialogOpens(seen, [](QWidget& dialog) { QTest::keyClick(&dialog, Qt::Key_Return); });
-    Click("imgSplit");
+    Run("imgSplit");
 
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].message, QString::fromStdString("Selected file : " + small +

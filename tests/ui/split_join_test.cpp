@@ -1,4 +1,6 @@
-// The Split and Join images with the real engine on real temporary folders.
+// The Split and Join images with the real engine on real temporary folders: what the window
+// hands the engine, what it refuses first, the summary before the first byte, the question
+// before a join replaces data, and the outcome in the status line.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -6,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,16 @@ namespace fs = std::filesystem;
 constexpr int kCustomRow = 10;
 constexpr int kJazTwoGigabytesRow = 9;
 constexpr char kSizeRefused[] = "Error - The split size must be a whole number of bytes";
+constexpr char kChooseFolder[] = "Error - Choose an output folder";
+constexpr char kJoinCancelled[] = "The join was cancelled";
+
+// The names in a folder, to show that nothing was added, removed or left behind.
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
 
 class SplitJoinTest : public MainWindowTest {
   protected:
@@ -37,6 +50,17 @@ class SplitJoinTest : public MainWindowTest {
     }
     void TickBatch(bool ticked) { Find<QCheckBox>("chkBatchFile")->setChecked(ticked); }
     QString Status() { return Find<QLabel>("lblStatus")->text(); }
+    // Splits `size` pattern bytes of `input` into pieces of 1000 bytes in `out`.
+    std::vector<char> SplitInput(std::int64_t size) {
+        const auto bytes = PatternBytes(size, 5);
+        WriteFile(input, bytes);
+        Fill("txtFileName", input);
+        Fill("txtFolder", out);
+        TypeSplitSize("1000");
+        Run("imgSplit");
+        EXPECT_EQ(Status(), messages::kSplitSucceeded);
+        return bytes;
+    }
 
     TempFolder temp;
     const std::string input = temp / "report.doc";
@@ -50,8 +74,11 @@ TEST_F(SplitJoinTest, SplitHandsTheFieldsToTheEngineAndShowsItsOutcome) {
     Fill("txtFolder", out);
     TypeSplitSize("1000");
 
-    Click("imgSplit");
+    bool folderMadeBeforeOk = true;
+    summary.whileShown = [&] { folderMadeBeforeOk = fs::exists(out); };
+    Run("imgSplit");
 
+    EXPECT_FALSE(folderMadeBeforeOk) << "the summary comes before anything is written";
     EXPECT_EQ(settings.OutputFolder, out);
     EXPECT_EQ(settings.ChunkSize, 1000);
     ASSERT_EQ(summary.shown.size(), 1u);
@@ -66,8 +93,13 @@ TEST_F(SplitJoinTest, SplitHandsTheFieldsToTheEngineAndShowsItsOutcome) {
     EXPECT_TRUE(fs::exists(out + "/report.doc"));
     EXPECT_FALSE(fs::exists(out + "/report.doc.bat")) << "the batch option is not ticked";
 
+    // A split over an earlier one: while the summary is up the old pieces are as they were.
+    WriteFile(out + "/report.doc.2.BRK", {'o', 'l', 'd'});
+    std::vector<char> secondDuringSummary;
+    summary.whileShown = [&] { secondDuringSummary = ReadFile(out + "/report.doc.2.BRK"); };
     TickBatch(true);
-    Click("imgSplit");
+    Run("imgSplit");
+    EXPECT_EQ(secondDuringSummary, std::vector<char>({'o', 'l', 'd'}));
     EXPECT_EQ(summary.shown.size(), 2u);
     EXPECT_EQ(Status(), "Successfully broken file into pieces");
     const auto batch = ReadFile(out + "/report.doc.bat");
@@ -79,7 +111,7 @@ TEST_F(SplitJoinTest, SplitHandsTheFieldsToTheEngineAndShowsItsOutcome) {
 
 TEST_F(SplitJoinTest, SplitWithAnEmptyFileNameReportsTheFailureAndStillWritesTheBatchStep) {
     Fill("txtFolder", out);
-    Click("imgSplit");
+    Run("imgSplit");
     EXPECT_EQ(Status(), messages::kSplitFailed);
     EXPECT_TRUE(summary.shown.empty());
     EXPECT_EQ(settings.InfoMessage, "Tessel could not break file [].");
@@ -88,7 +120,7 @@ TEST_F(SplitJoinTest, SplitWithAnEmptyFileNameReportsTheFailureAndStillWritesThe
     // writer reports its own failure in the information text, and the status line keeps the
     // split's text.
     TickBatch(true);
-    Click("imgSplit");
+    Run("imgSplit");
     EXPECT_EQ(Status(), messages::kSplitFailed);
     EXPECT_EQ(settings.InfoMessage.rfind("Tessel could not create batch file [", 0), 0u)
         << settings.InfoMessage;
@@ -101,7 +133,7 @@ TEST_F(SplitJoinTest, SplitRefusesASizeThatIsNotAWholeNumberBeforeTheEngineRuns)
     TickBatch(true);
     for (const char* size : {"", "abc", "12x", "-", "1.5", "99999999999999999999"}) {
         TypeSplitSize(size);
-        Click("imgSplit");
+        Run("imgSplit");
         EXPECT_EQ(Status(), kSizeRefused) << size;
         EXPECT_EQ(settings.ChunkSize, 1457644) << size;
         EXPECT_EQ(settings.OutputFolder, out) << "the folder is taken before the size";
@@ -117,13 +149,13 @@ TEST_F(SplitJoinTest, SplitPassesZeroAndTheLargestPresetToTheEngine) {
     Fill("txtFolder", out);
 
     TypeSplitSize("0");
-    Click("imgSplit");
+    Run("imgSplit");
     EXPECT_EQ(settings.ChunkSize, 0);
     EXPECT_EQ(Status(), messages::kSplitFailed);
     EXPECT_TRUE(summary.shown.empty());
 
     Find<QListWidget>("lstFormat")->setCurrentRow(kJazTwoGigabytesRow);
-    Click("imgSplit");
+    Run("imgSplit");
     EXPECT_EQ(settings.ChunkSize, 2147483648);
     EXPECT_EQ(Status(), messages::kSplitSucceeded);
     EXPECT_EQ(ReadFile(out + "/report.doc.1.BRK"), PatternBytes(100));
@@ -135,20 +167,20 @@ TEST_F(SplitJoinTest, JoinRebuildsTheFileNamedInTheFileFieldAndShowsTheOutcome) 
     Fill("txtFileName", input);
     Fill("txtFolder", out);
     TypeSplitSize("2048");
-    Click("imgSplit");
+    Run("imgSplit");
     ASSERT_EQ(Status(), messages::kSplitSucceeded);
 
     const auto settingsBefore = settings;
     Fill("txtFileName", out + "/report.doc");
-    Click("ImgJoin");
-    EXPECT_EQ(Status(), "The Files have been successfully joined");
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), messages::kJoinVerified);
     EXPECT_EQ(ReadFile(out + "/report.doc"), bytes);
     EXPECT_EQ(settings.OutputFolder, settingsBefore.OutputFolder);
     EXPECT_EQ(settings.ChunkSize, settingsBefore.ChunkSize);
 
     // No pieces beside the named file: the status line shows the failure, not the old success.
     Fill("txtFileName", temp / "nothing.bin");
-    Click("ImgJoin");
+    Run("ImgJoin");
     EXPECT_EQ(Status(), messages::kJoinFailed);
     EXPECT_FALSE(fs::exists(temp / "nothing.bin"));
 }
@@ -161,7 +193,7 @@ TEST_F(SplitJoinTest, TheFolderFieldCountsOnlyWhenSplitIsClicked) {
     Fill("txtFileName", input);
     Fill("txtFolder", first);
     TypeSplitSize("100");
-    Click("imgSplit");
+    Run("imgSplit");
     ASSERT_TRUE(fs::exists(first + "/report.doc.3.BRK"));
 
     Fill("txtFolder", second);
@@ -169,17 +201,117 @@ TEST_F(SplitJoinTest, TheFolderFieldCountsOnlyWhenSplitIsClicked) {
 
     // The join looks beside the named file and ignores the folder field.
     Fill("txtFileName", first + "/report.doc");
-    Click("ImgJoin");
-    EXPECT_EQ(Status(), messages::kJoinSucceeded);
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), messages::kJoinVerified);
     EXPECT_EQ(ReadFile(first + "/report.doc"), bytes);
     EXPECT_FALSE(fs::exists(second));
     EXPECT_EQ(settings.OutputFolder, first);
 
     Fill("txtFileName", input);
-    Click("imgSplit");
+    Run("imgSplit");
     EXPECT_EQ(settings.OutputFolder, second);
     EXPECT_EQ(ReadFile(second + "/report.doc.2.BRK"),
               std::vector<char>(bytes.begin() + 100, bytes.begin() + 200));
+}
+
+TEST_F(SplitJoinTest, SplitRefusesAnEmptyOrBlankFolderBeforeTheEngineRuns) {
+    WriteFile(input, PatternBytes(100));
+    Fill("txtFileName", input);
+    TickBatch(true);
+    const std::vector<char> before = ReadFile(input);
+    for (const char* folder : {"", " ", "   ", "\t", " \t "}) {
+        Fill("txtFolder", folder);
+        Run("imgSplit");
+        EXPECT_EQ(Status(), kChooseFolder) << '"' << folder << '"';
+    }
+    EXPECT_TRUE(summary.shown.empty());
+    EXPECT_EQ(settings.InfoMessage, "");
+    EXPECT_EQ(settings.PieceCount, 0.0) << "the engine was never asked";
+    EXPECT_EQ(Names(temp.path().string()), std::set<std::string>{"report.doc"})
+        << "neither pieces nor a batch file may be written";
+    EXPECT_EQ(ReadFile(input), before);
+
+    // A folder refused before a size that is no number: the folder's answer comes first.
+    Fill("txtFolder", "  ");
+    TypeSplitSize("abc");
+    Run("imgSplit");
+    EXPECT_EQ(Status(), kChooseFolder);
+}
+
+TEST_F(SplitJoinTest, SplittingThePlaceholderChangesNothingOnDiskNotEvenTheBatchFile) {
+    SplitInput(2500);
+    const std::vector<char> second = ReadFile(out + "/report.doc.2.BRK");
+    const auto names = Names(out);
+
+    Fill("txtFileName", out + "/report.doc");  // the empty file beside the pieces
+    TickBatch(true);
+    Run("imgSplit");
+    EXPECT_EQ(Status(), messages::kSplitOfPlaceholder);
+    EXPECT_EQ(summary.shown.size(), 1u) << "only the first split showed a summary";
+    EXPECT_EQ(Names(out), names) << "no batch file, no piece";
+    EXPECT_EQ(ReadFile(out + "/report.doc.2.BRK"), second);
+}
+
+TEST_F(SplitJoinTest, JoinAsksBeforeReplacingAFileThatHoldsDataAndCancelWritesNothing) {
+    const auto bytes = SplitInput(2500);
+    const std::string target = out + "/report.doc";
+    WriteFile(target, {'e', 'd', 'i', 't', 'e', 'd', '!'});  // edited since the split
+    const auto names = Names(out);
+    Fill("txtFileName", target);
+
+    dialogs.replaceAnswer = false;
+    Run("ImgJoin");
+    ASSERT_EQ(dialogs.replaceQuestions.size(), 1u);
+    const auto& [owner, question] = dialogs.replaceQuestions[0];
+    EXPECT_EQ(owner, window.get());
+    EXPECT_EQ(question.title, "Tessel v.1.0");
+    EXPECT_EQ(question.text,
+              "report.doc already holds 7 bytes. Replace it with the file joined from its "
+              "pieces?");
+    EXPECT_EQ(question.replaceCaption, "Replace");
+    EXPECT_EQ(question.keepCaption, "Cancel");
+    EXPECT_EQ(Status(), kJoinCancelled);
+    EXPECT_EQ(ReadFile(target), std::vector<char>({'e', 'd', 'i', 't', 'e', 'd', '!'}));
+    EXPECT_EQ(Names(out), names) << "not even a temporary file";
+
+    dialogs.replaceAnswer = true;
+    Run("ImgJoin");
+    EXPECT_EQ(dialogs.replaceQuestions.size(), 2u);
+    EXPECT_EQ(Status(), messages::kJoinVerified);
+    EXPECT_EQ(ReadFile(target), bytes);
+
+    // The question names the file's size exactly, however large.
+    WriteFile(target, PatternBytes(1234567));
+    dialogs.replaceAnswer = false;
+    Run("ImgJoin");
+    ASSERT_EQ(dialogs.replaceQuestions.size(), 3u);
+    EXPECT_EQ(dialogs.replaceQuestions[2].second.text,
+              "report.doc already holds 1234567 bytes. Replace it with the file joined from its "
+              "pieces?");
+    EXPECT_EQ(ReadFile(target), PatternBytes(1234567));
+}
+
+TEST_F(SplitJoinTest, JoinAsksNothingForAnEmptyOrMissingTargetOrWhenItIsRefused) {
+    const auto bytes = SplitInput(2500);
+    const std::string target = out + "/report.doc";
+    Fill("txtFileName", target);
+    dialogs.replaceAnswer = false;  // a question asked would stop the join
+
+    Run("ImgJoin");  // the empty placeholder
+    EXPECT_EQ(Status(), messages::kJoinVerified);
+    EXPECT_EQ(ReadFile(target), bytes);
+
+    fs::remove(target);
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), messages::kJoinVerified);
+    EXPECT_EQ(ReadFile(target), bytes);
+
+    // Pieces that do not make the file: the join is refused before any question.
+    fs::remove(out + "/report.doc.2.BRK");
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), "Error - Piece 2 is missing");
+    EXPECT_EQ(ReadFile(target), bytes);
+    EXPECT_TRUE(dialogs.replaceQuestions.empty());
 }
 
 }  // namespace

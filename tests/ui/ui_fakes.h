@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QString>
 #include <QTest>
 #include <QWidget>
@@ -15,14 +16,21 @@
 #include <vector>
 
 #include "engine/shared_settings.h"
-#include "engine/split.h"
 #include "platform/desktop/desktop_services.h"
+#include "tests/ui/gated_file_system.h"
+#include "ui/dlg_info.h"
 #include "ui/frm_main.h"
 
 namespace tessel::testing {
 
-// Answers the file dialog and the folder browser with set answers (nothing = cancelled), and
-// records what the window handed them and which control had the focus meanwhile.
+// The output folder every start begins with: "Tessel" in the user's home folder.
+inline QString StartFolder() {
+    return QDir::homePath() + "/Tessel";
+}
+
+// Answers the file dialog, the folder browser and the question before a replace with set
+// answers (nothing = cancelled), and records what the window handed them and which control had
+// the focus meanwhile.
 struct FakeDialogs final : desktop::DialogService {
     struct Request {
         QWidget* owner = nullptr;
@@ -33,8 +41,10 @@ struct FakeDialogs final : desktop::DialogService {
     };
     std::optional<QString> fileAnswer;
     std::optional<QString> folderAnswer;
+    bool replaceAnswer = false;
     std::vector<Request> fileRequests;
     std::vector<Request> folderRequests;
+    std::vector<std::pair<QWidget*, desktop::ReplaceQuestion>> replaceQuestions;
 
     std::optional<QString> ChooseFile(QWidget* owner, const QString& title, const QString& folder,
                                       const QString& filter) override {
@@ -45,6 +55,10 @@ struct FakeDialogs final : desktop::DialogService {
                                         const QString& root) override {
         folderRequests.push_back({owner, title, root, {}, owner->focusWidget()});
         return folderAnswer;
+    }
+    bool AskToReplace(QWidget* owner, const desktop::ReplaceQuestion& question) override {
+        replaceQuestions.emplace_back(owner, question);
+        return replaceAnswer;
     }
 };
 
@@ -66,7 +80,7 @@ struct FakeProgram final : desktop::ProgramService {
 };
 
 // Records each summary the split shows; `whileShown` runs where the user would read it.
-struct FakeSummary final : InfoDialog {
+struct FakeSummary final : ui::InfoDialog {
     std::vector<std::string> shown;
     std::function<void()> whileShown;
     void ShowModal(const std::string& infoMessage) override {
@@ -75,17 +89,23 @@ struct FakeSummary final : InfoDialog {
     }
 };
 
-// A main window on fresh shared settings and fakes, shown and active.
+// A main window on fresh shared settings and fakes, shown and active, whose engine works through
+// a file system that the test can hold up.
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override { Open(summary); }
+    // A worker still held at the gate is let go before the window that waits for it closes.
+    void TearDown() override {
+        files.Open();
+        window.reset();
+    }
 
     // Builds the window anew, showing its summaries through `dialog`.
-    void Open(InfoDialog& dialog) {
+    void Open(ui::InfoDialog& dialog) {
         window.reset();
         settings = SharedSettings{};
         window = std::make_unique<ui::frmMain>(
-            settings, desktop::DesktopServices{dialogs, help, shell, program}, dialog);
+            settings, desktop::DesktopServices{dialogs, help, shell, program}, dialog, files);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -100,12 +120,26 @@ class MainWindowTest : public ::testing::Test {
 
     void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
 
+    // Waits, with the event loop running, until the split or join in the background has ended
+    // and the window has taken it in.
+    void WaitForWork() {
+        auto* split = Find<QWidget>("imgSplit");
+        EXPECT_TRUE(QTest::qWaitFor([split] { return split->isEnabled(); }, 30000))
+            << "the operation did not end";
+    }
+    // Clicks the Split or Join image and waits for the operation it starts.
+    void Run(const char* name) {
+        Click(name);
+        WaitForWork();
+    }
+
     SharedSettings settings;
     FakeDialogs dialogs;
     FakeHelp help;
     FakeShell shell;
     FakeProgram program;
     FakeSummary summary;
+    GatedFileSystem files;
     std::unique_ptr<ui::frmMain> window;
 };
 

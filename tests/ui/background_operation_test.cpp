@@ -1,0 +1,285 @@
+// The writing step runs on a worker thread: the window's event loop goes on, a long copy shows
+// its progress with the cancel hint, and input aimed at the window meanwhile is dropped, never
+// acted on afterwards.
+#include "ui/background_operation.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QUrl>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "engine/messages.h"
+#include "tests/support/temp_folder.h"
+#include "tests/ui/ui_fakes.h"
+
+namespace tessel::testing {
+namespace {
+
+constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+constexpr int kWaitMilliseconds = 30000;
+
+void PostClick(QWidget* target) {
+    const QPointF centre = QRectF(target->rect()).center();
+    const QPointF global = target->mapToGlobal(centre);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(
+            target,
+            new QMouseEvent(type, centre, global, Qt::LeftButton,
+                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                            Qt::NoModifier));
+    }
+}
+
+void PostKey(QWidget* target, Qt::Key key, const QString& text) {
+    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+    QCoreApplication::postEvent(target,
+                                new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+}
+
+// Waits for the work's cancel flag, the way the engine looks at it between buffers.
+Outcome WaitForCancel(const OperationControl& control) {
+    for (int i = 0; i < 2000 && !control.Cancelled(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return control.Cancelled() ? Outcome::Cancelled : Outcome::Failed;
+}
+
+TEST(BackgroundOperation, WorksOnAnotherThreadAndHandsTheOutcomeBackOnTheWindowsThread) {
+    QStringList shown;
+    ui::BackgroundOperation operation([&](const QString& text) { shown << text; });
+    std::thread::id workedOn;
+    std::thread::id doneOn;
+    std::optional<Outcome> outcome;
+    operation.Start(
+        "Joining pieces...", 100,
+        [&](const OperationControl& control) {
+            workedOn = std::this_thread::get_id();
+            control.progress(100, 100);
+            return Outcome::Done;
+        },
+        [&](Outcome result) {
+            doneOn = std::this_thread::get_id();
+            outcome = result;
+        });
+    EXPECT_TRUE(operation.Running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, kWaitMilliseconds));
+    EXPECT_EQ(*outcome, Outcome::Done);
+    EXPECT_FALSE(operation.Running());
+    EXPECT_NE(workedOn, std::this_thread::get_id());
+    EXPECT_EQ(doneOn, std::this_thread::get_id());
+    EXPECT_TRUE(shown.isEmpty()) << "a short operation shows no progress";
+}
+
+TEST(BackgroundOperation, ShowsProgressWithTheCancelHintAfterHalfASecondAndCancels) {
+    QStringList shown;
+    ui::BackgroundOperation operation([&](const QString& text) { shown << text; });
+    std::optional<Outcome> outcome;
+    QElapsedTimer clock;
+    clock.start();
+    operation.Start(
+        "Breaking file into pieces...", 1000,
+        [](const OperationControl& control) {
+            control.progress(420, 1000);
+            return WaitForCancel(control);
+        },
+        [&](Outcome result) { outcome = result; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, kWaitMilliseconds));
+    EXPECT_GE(clock.elapsed(), 500);
+    EXPECT_EQ(shown.constFirst(), "Breaking file into pieces... 42% - press Esc to cancel");
+    QTest::qWait(300);
+    EXPECT_EQ(shown.size(), 1) << "an unchanged text is not shown again";
+
+    operation.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, kWaitMilliseconds));
+    EXPECT_EQ(*outcome, Outcome::Cancelled);
+
+    // The next operation starts with the flag down and counts its half second anew.
+    outcome.reset();
+    shown.clear();
+    clock.restart();
+    operation.Start(
+        "Joining pieces...", 0,
+        [](const OperationControl& control) { return WaitForCancel(control); },
+        [&](Outcome result) { outcome = result; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, kWaitMilliseconds));
+    EXPECT_GE(clock.elapsed(), 500);
+    EXPECT_EQ(shown.constFirst(), "Joining pieces... 100% - press Esc to cancel")
+        << "nothing to copy counts as all done";
+    EXPECT_FALSE(outcome.has_value());
+    operation.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, kWaitMilliseconds));
+}
+
+TEST(BackgroundOperation, GoingAwayCancelsTheWorkAndWaitsForItsCleanUp) {
+    std::atomic<bool> cleanedUp = false;
+    bool doneCalled = false;
+    auto operation = std::make_unique<ui::BackgroundOperation>([](const QString&) {});
+    operation->Start(
+        "Joining pieces...", 10,
+        [&](const OperationControl& control) {
+            const Outcome outcome = WaitForCancel(control);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            cleanedUp = true;
+            return outcome;
+        },
+        [&](Outcome) { doneCalled = true; });
+    operation.reset();
+    EXPECT_TRUE(cleanedUp);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(doneCalled);
+}
+
+class BusyWindowTest : public MainWindowTest {
+  protected:
+    // An input of `size` pattern bytes to be split into pieces of `chunk` bytes, with the
+    // worker's reads held at the gate.
+    void PrepareHeldSplit(std::int64_t size, const char* chunk) {
+        WriteFile(input, PatternBytes(size));
+        Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(input));
+        Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(out));
+        Find<QListWidget>("lstFormat")->setCurrentRow(10);  // Custom
+        Find<QLineEdit>("txtFileChunk")->setText(chunk);
+        files.Close();
+    }
+    // Lets the worker through reads 1 to n - 1 and waits until it asks for read n.
+    void HoldAtRead(int n) {
+        files.LetThrough(n - 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return files.ReadsAsked() >= n; }, kWaitMilliseconds));
+    }
+    QString Status() { return Find<QLabel>("lblStatus")->text(); }
+
+    TempFolder temp;
+    const std::string input = temp / "data.bin";
+    const std::string out = temp / "out";
+};
+
+const char* const kShutInputs[] = {"imgSplit",  "ImgJoin",     "cmdOpenFile", "cmdOpenFolder",
+                                   "txtFolder", "txtFileName", "lstFormat",   "chkBatchFile"};
+
+TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) {
+    PrepareHeldSplit(4000, "1000");
+    auto* fileName = Find<QLineEdit>("txtFileName");
+    auto* list = Find<QListWidget>("lstFormat");
+    auto* chunk = Find<QLineEdit>("txtFileChunk");
+    fileName->setFocus();
+    Click("imgSplit");
+    HoldAtRead(2);
+
+    for (const char* name : kShutInputs) EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
+    EXPECT_FALSE(chunk->isEnabled());
+    for (const char* name : {"ImgJoin", "imgSplit", "cmdOpenFile", "cmdOpenFolder", "chkBatchFile",
+                             "txtFileName", "lstFormat"})
+        PostClick(Find<QWidget>(name));
+    PostKey(fileName, Qt::Key_X, "x");
+    PostKey(Find<QWidget>("txtFolder"), Qt::Key_Y, "y");
+    PostKey(chunk, Qt::Key_7, "7");
+    PostKey(list, Qt::Key_Down, "");
+    PostKey(window.get(), Qt::Key_Return, "\r");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile("/tmp/dropped.doc")});
+    QDragEnterEvent enter(QPoint(20, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted()) << "a drop is refused while the engine works";
+    QDropEvent drop(QPointF(20, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    QCoreApplication::processEvents();
+
+    files.Open();
+    WaitForWork();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Status(), messages::kSplitSucceeded)
+        << "a queued Join or Split click would have replaced the split's status";
+    EXPECT_EQ(summary.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.fileRequests.empty());
+    EXPECT_TRUE(dialogs.folderRequests.empty());
+    EXPECT_TRUE(dialogs.replaceQuestions.empty());
+    EXPECT_EQ(fileName->text(), QString::fromStdString(input));
+    EXPECT_EQ(Find<QLineEdit>("txtFolder")->text(), QString::fromStdString(out));
+    EXPECT_EQ(chunk->text(), "1000");
+    EXPECT_EQ(list->currentRow(), 10);
+    EXPECT_FALSE(Find<QCheckBox>("chkBatchFile")->isChecked());
+    EXPECT_FALSE(std::filesystem::exists(out + "/data.bin.bat"));
+
+    // Each input has its earlier state back: the size field stays open for the Custom size,
+    // and the focus is where it was.
+    for (const char* name : kShutInputs) EXPECT_TRUE(Find<QWidget>(name)->isEnabled()) << name;
+    EXPECT_TRUE(chunk->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), fileName);
+    QTest::keyClicks(fileName, "z");
+    EXPECT_EQ(fileName->text(), QString::fromStdString(input + "z"));
+    Click("imgExit");
+    EXPECT_EQ(program.endings, 1);
+}
+
+TEST_F(BusyWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
+    PrepareHeldSplit(3000, "1000");
+    Find<QListWidget>("lstFormat")->setCurrentRow(0);  // a preset shuts the size field
+    ASSERT_FALSE(Find<QLineEdit>("txtFileChunk")->isEnabled());
+    Click("imgSplit");
+    HoldAtRead(1);
+    files.Open();
+    WaitForWork();
+    EXPECT_EQ(Status(), messages::kSplitSucceeded);
+    EXPECT_FALSE(Find<QLineEdit>("txtFileChunk")->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("lstFormat")->isEnabled());
+}
+
+TEST_F(BusyWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHint) {
+    PrepareHeldSplit(4 * kMiB, "1048576");
+    QElapsedTimer sinceOk;
+    summary.whileShown = [&] {
+        QTest::qWait(300);  // the user reads the summary: that time does not count
+        sinceOk.start();
+    };
+    Click("imgSplit");
+    // The click's reaction has returned while the worker waits at its first read.
+    EXPECT_FALSE(Find<QWidget>("imgSplit")->isEnabled());
+    bool timerFired = false;
+    QTimer::singleShot(20, [&] { timerFired = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return timerFired; }, kWaitMilliseconds));
+
+    HoldAtRead(2);  // piece 1 of 4 is written
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status().contains('%'); }, kWaitMilliseconds));
+    EXPECT_GE(sinceOk.elapsed(), 500) << "progress shows after half a second of writing";
+    EXPECT_EQ(Status(), "Breaking file into pieces... 25% - press Esc to cancel");
+    HoldAtRead(3);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Status() == "Breaking file into pieces... 50% - press Esc to cancel"; },
+        kWaitMilliseconds))
+        << Status().toStdString();
+    files.Open();
+    WaitForWork();
+    EXPECT_EQ(Status(), messages::kSplitSucceeded);
+
+    // The join of those pieces, held the same way.
+    Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(out + "/data.bin"));
+    files.Close();
+    Click("ImgJoin");
+    HoldAtRead(4);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Status() == "Joining pieces... 75% - press Esc to cancel"; },
+                        kWaitMilliseconds))
+        << Status().toStdString();
+    files.Open();
+    WaitForWork();
+    EXPECT_EQ(Status(), messages::kJoinVerified);
+    EXPECT_EQ(ReadFile(out + "/data.bin"), PatternBytes(4 * kMiB));
+}
+
+}  // namespace
+}  // namespace tessel::testing
