@@ -19,6 +19,7 @@
 
 #include "engine/join.h"
 #include "engine/merge_batch.h"
+#include "ui/artwork.h"
 #include "ui/busy_operation.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
@@ -91,21 +92,19 @@ QLabel* MakeLabel(QWidget* container, const char* name, QRect geometry, const ch
 ClickableLabel* MakeImageButton(QWidget* container, const char* name, QRect geometry,
                                 const char* picture, const char* tooltip) {
     auto* image = Make<ClickableLabel>(container, name, geometry);
-    image->setPixmap(Picture(QString::fromLatin1(picture)));
+    ShowPicture(*image, QString::fromLatin1(picture));
     image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setToolTip(Text(tooltip));
-    image->setCursor(HandCursor());
+    ShowHandCursor(*image);
     return image;
 }
 
 QPushButton* MakePictureButton(QWidget* container, const char* name, QRect geometry,
                                const char* picture, const char* tooltip) {
     auto* button = Make<QPushButton>(container, name, geometry);
-    const QPixmap pixmap = Picture(QString::fromLatin1(picture));
-    button->setIcon(QIcon(pixmap));
-    button->setIconSize(pixmap.size());
+    ShowPicture(*button, QString::fromLatin1(picture));
     button->setToolTip(Text(tooltip));
-    button->setCursor(HandCursor());
+    ShowHandCursor(*button);
     button->setAutoDefault(false);
     PaintWhite(*button);
     return button;
@@ -173,14 +172,14 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
 void frmMain::BuildBanner() {
     // Wider than the window: both ends are cut off.
     Image1_ = Make<QLabel>(this, "Image1", FromTwips(-345, 0, 6300, 420));
-    Image1_->setPixmap(Picture("banner.jpg"));
+    ShowPicture(*Image1_, "banner.svg");
 }
 
 void frmMain::BuildActionImages() {
     frmButtons_ = MakeFrame(this, "frmButtons", FromTwips(105, 435, 5535, 780), "");
     imgSplit_ = MakeImageButton(frmButtons_, "imgSplit", FromTwips(615, 225, 1905, 495),
-                                "break.jpg", "Break the file");
-    ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.jpg",
+                                "break.svg", "Break the file");
+    ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.svg",
                                "Join the file");
 }
 
@@ -194,7 +193,7 @@ void frmMain::BuildChoosers() {
     lblFile_->setFont(captionFont);
     txtFileName_ = MakeField(framOpen_, "txtFileName", FromTwips(360, 600, 4095, 375), fieldFont);
     cmdOpenFile_ =
-        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.gif",
+        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.svg",
                           "Click this button to choose the file to split or join");
 
     lblFolder_ =
@@ -203,7 +202,7 @@ void frmMain::BuildChoosers() {
     txtFolder_ = MakeField(framOpen_, "txtFolder", FromTwips(375, 1560, 4095, 375), fieldFont);
     cmdOpenFolder_ =
         MakePictureButton(framOpen_, "cmdOpenFolder", FromTwips(4560, 1560, 615, 375),
-                          "open_folder.gif", "The folder where the split file should be saved");
+                          "open_folder.svg", "The folder where the split file should be saved");
 }
 
 void frmMain::BuildOutputOptions() {
@@ -243,8 +242,8 @@ void frmMain::BuildOutputOptions() {
 void frmMain::BuildHelpAndExit() {
     framButon_ = MakeFrame(this, "framButon", FromTwips(120, 4965, 5535, 855), "");
     imgHelp_ =
-        MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.jpg", "");
-    imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.jpg",
+        MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.svg", "");
+    imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.svg",
                                "Exit Tessel");
 }
 
@@ -264,7 +263,7 @@ void frmMain::BuildStatusAndLink() {
     lblURL_->setText(Text(kLinkCaption));
     lblURL_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblURL_->setFont(SansFont(kStatusPoints, false, true));
-    lblURL_->setCursor(HandCursor());
+    ShowHandCursor(*lblURL_);
 }
 
 void frmMain::SetTabOrder() {

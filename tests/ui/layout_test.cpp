@@ -162,11 +162,21 @@ TEST_F(LayoutTest, EveryControlHasItsKindPlaceTextsAndFont) {
     }
 }
 
-TEST_F(LayoutTest, PicturesAppearAtTheirNaturalSize) {
+TEST_F(LayoutTest, PicturesAppearAtTheirNaturalSizeDrawnForTheScreen) {
+    // Each picture keeps its size in logical pixels and has as many device pixels as the
+    // window's screen gives it: twice as many each way at 200 % scaling.
+    const qreal ratio = window->devicePixelRatio();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_DOUBLE_EQ(ratio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
     for (const auto& picture : kPictures) {
         auto* image = Find<QLabel>(picture.name);
         if (image == nullptr) continue;
-        EXPECT_EQ(image->pixmap().size(), QSize(picture.width, picture.height)) << picture.name;
+        const QPixmap pixmap = image->pixmap();
+        EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(picture.width, picture.height))
+            << picture.name;
+        EXPECT_DOUBLE_EQ(pixmap.devicePixelRatio(), ratio) << picture.name;
+        EXPECT_EQ(pixmap.size(), QSize(picture.width, picture.height) * ratio) << picture.name;
         EXPECT_FALSE(image->hasScaledContents()) << picture.name;
     }
     for (const auto& picture : kButtonPictures) {
@@ -174,10 +184,13 @@ TEST_F(LayoutTest, PicturesAppearAtTheirNaturalSize) {
         if (button == nullptr) continue;
         EXPECT_FALSE(button->icon().isNull()) << picture.name;
         EXPECT_EQ(button->iconSize(), QSize(picture.width, picture.height)) << picture.name;
+        const QPixmap shown = button->icon().pixmap(button->iconSize(), ratio);
+        EXPECT_EQ(shown.size(), QSize(picture.width, picture.height) * ratio) << picture.name;
         EXPECT_TRUE(button->text().isEmpty()) << picture.name;
     }
-    EXPECT_FALSE(window->windowIcon().isNull());
-    EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(iconSizes.contains(QSize(size, size))) << "no window icon of " << size;
 }
 
 TEST_F(LayoutTest, StartsWithTheDefaultsAndTheFocusInTheFileField) {
@@ -245,7 +258,8 @@ TEST_F(LayoutTest, WhiteThroughoutWithTheStatusInDarkGreyAndAHandOverWhatCanBeCl
         const QCursor cursor = Find<QWidget>(name)->cursor();
         EXPECT_EQ(cursor.shape(), Qt::BitmapCursor) << name;
         EXPECT_EQ(cursor.hotSpot(), QPoint(12, 1)) << name;
-        EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32)) << name;
+        EXPECT_EQ(cursor.pixmap().deviceIndependentSize(), QSizeF(32, 32)) << name;
+        EXPECT_DOUBLE_EQ(cursor.pixmap().devicePixelRatio(), window->devicePixelRatio()) << name;
     }
     for (const char* name : {"Image1", "txtFileName", "lblStatus"})
         EXPECT_NE(Find<QWidget>(name)->cursor().shape(), Qt::BitmapCursor) << name;
