@@ -9,6 +9,7 @@ packages=(
     libgtest-dev googletest
     clang libclang-rt-14-dev libfuzzer-14-dev
     xvfb xauth xdotool x11-utils imagemagick
+    at-spi2-core python3-pyatspi dbus-daemon
     wine wine64
     util-linux coreutils procps locales
 )

@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -48,6 +49,30 @@ constexpr char kChooseFolderTitle[] = "Select a folder";
 constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
 constexpr char kLinkCaption[] = "tessel.example.org";
+constexpr char kFileCaption[] = "File to Split or Join";
+constexpr char kFolderCaption[] = "Output Folder";
+
+// The names assistive technology reads for the controls whose look does not name them: the
+// pictures, the picture buttons and the link by what they do, the fields by their captions,
+// and the strip that holds the status line.
+struct AccessibleName {
+    const char* control;
+    const char* name;
+};
+constexpr AccessibleName kAccessibleNames[] = {
+    {"imgSplit", "Break"},
+    {"ImgJoin", "Join"},
+    {"imgHelp", "Help"},
+    {"imgExit", "Exit"},
+    {"cmdOpenFile", "Choose the file to split or join"},
+    {"cmdOpenFolder", "Choose the output folder"},
+    {"lblURL", "Open the Tessel web site"},
+    {"txtFileName", kFileCaption},
+    {"txtFolder", kFolderCaption},
+    {"txtFileChunk", "Split Size (Bytes)"},
+    {"lstFormat", "File Size"},
+    {"Picture1", "Status"},
+};
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
@@ -110,6 +135,13 @@ QPushButton* MakePictureButton(QWidget* container, const char* name, QRect geome
     return button;
 }
 
+void NameForAssistiveTechnology(QWidget& window) {
+    for (const auto& entry : kAccessibleNames) {
+        if (auto* control = window.findChild<QWidget*>(QString::fromLatin1(entry.control)))
+            control->setAccessibleName(Text(entry.name));
+    }
+}
+
 QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const QFont& font) {
     auto* field = Make<QLineEdit>(container, name, geometry);
     field->setFont(font);
@@ -160,6 +192,7 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
     BuildOutputOptions();
     BuildHelpAndExit();
     BuildStatusAndLink();
+    NameForAssistiveTechnology(*this);
     SetTabOrder();
     ConnectReactions();
 
@@ -188,16 +221,14 @@ void frmMain::BuildChoosers() {
     const QFont captionFont = SansFont(kFieldPoints, true);
     const QFont fieldFont = SansFont(kFieldPoints);
 
-    lblFile_ =
-        MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), "File to Split or Join");
+    lblFile_ = MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), kFileCaption);
     lblFile_->setFont(captionFont);
     txtFileName_ = MakeField(framOpen_, "txtFileName", FromTwips(360, 600, 4095, 375), fieldFont);
     cmdOpenFile_ =
         MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.svg",
                           "Click this button to choose the file to split or join");
 
-    lblFolder_ =
-        MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), "Output Folder");
+    lblFolder_ = MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), kFolderCaption);
     lblFolder_->setFont(captionFont);
     txtFolder_ = MakeField(framOpen_, "txtFolder", FromTwips(375, 1560, 4095, 375), fieldFont);
     cmdOpenFolder_ =
@@ -263,13 +294,16 @@ void frmMain::BuildStatusAndLink() {
     lblURL_->setText(Text(kLinkCaption));
     lblURL_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblURL_->setFont(SansFont(kStatusPoints, false, true));
+    lblURL_->SetAccessibleRole(QAccessible::Link);
     ShowHandCursor(*lblURL_);
 }
 
 void frmMain::SetTabOrder() {
-    // Frames, labels and images never take the focus; the rest follow the design's order.
-    QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,   cmdOpenFolder_,
-                              lstFormat_,   txtFileChunk_, chkBatchFile_};
+    // The inputs in the design's order, then the images and the link, which take the focus
+    // from the keyboard only; frames and plain labels never take it.
+    QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,    cmdOpenFolder_,
+                              lstFormat_,   txtFileChunk_, chkBatchFile_, imgSplit_,
+                              ImgJoin_,     imgHelp_,      imgExit_,      lblURL_};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -336,7 +370,7 @@ void frmMain::Split() {
     if (!chunkSize) {
         // Refused before the engine runs: nothing is written, not even a batch file, which
         // would list the piece count of an earlier split.
-        lblStatus_->setText(Text(kSplitSizeRefused));
+        SetStatus(Text(kSplitSizeRefused));
         return;
     }
     settings_.ChunkSize = *chunkSize;
@@ -345,14 +379,24 @@ void frmMain::Split() {
     BusyOperation busy(*lblStatus_, Text(kSplitting));
     SummaryThenCopy summary(summary_, busy, *this);
     SplitFile(settings_, fileName, summary, busy.Progress());
-    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
+    SetStatus(FromSystemText(settings_.StatusMessage));
     if (chkBatchFile_->isChecked()) WriteMergeBatch(settings_, fileName);
 }
 
 void frmMain::Join() {
     BusyOperation busy(*lblStatus_, Text(kJoining));
     JoinFiles(settings_, ToSystemPath(txtFileName_->text()), busy.Progress());
-    lblStatus_->setText(FromSystemText(settings_.StatusMessage));
+    SetStatus(FromSystemText(settings_.StatusMessage));
+}
+
+void frmMain::SetStatus(const QString& text) {
+    // A changed text is announced by the label itself; the same text shown again (the same
+    // refusal twice, say) is news too, so it is announced here.
+    const bool unchanged = lblStatus_->text() == text;
+    lblStatus_->setText(text);
+    if (!unchanged) return;
+    QAccessibleEvent event(lblStatus_, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void frmMain::ShowHelp() {

@@ -56,6 +56,9 @@ class frmMain : public QWidget {
     void Split();
     void Join();
     void ShowHelp();
+    // Shows `text` in the status line and announces it to assistive technology. Every status
+    // the window shows goes through here.
+    void SetStatus(const QString& text);
 
     SharedSettings& settings_;
     desktop::DesktopServices services_;

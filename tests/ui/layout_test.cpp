@@ -1,5 +1,6 @@
 // The main window as it stands after start-up: every control's kind, place, texts, fonts and
-// pictures, the focus order, the colours, the cursor and the centring.
+// pictures, the colours, the cursor and the centring. The focus order is in
+// keyboard_access_test.cpp.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -90,8 +91,6 @@ const PictureRow kButtonPictures[] = {{"cmdOpenFile", 23, 26}, {"cmdOpenFolder",
 
 const char* const kHandCursorControls[] = {"imgSplit",    "ImgJoin",       "imgHelp", "imgExit",
                                            "cmdOpenFile", "cmdOpenFolder", "lblURL"};
-const char* const kFocusOrder[] = {"txtFileName", "cmdOpenFile",  "txtFolder",   "cmdOpenFolder",
-                                   "lstFormat",   "txtFileChunk", "chkBatchFile"};
 
 QString TextOf(QWidget* widget) {
     if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
@@ -219,25 +218,6 @@ TEST_F(LayoutTest, StartsWithTheDefaultsAndTheFocusInTheFileField) {
     EXPECT_EQ(list->item(1)->text(), "Diskette 5'25 High Density (1.2 MM)        1258292");
     EXPECT_EQ(list->item(5)->text(), "SuperDisk LS-120 (120 MB)                 125829120");
     EXPECT_EQ(list->item(10)->text(), "Custom                                           0");
-}
-
-TEST_F(LayoutTest, TabVisitsTheInputsInDesignOrderAndNothingElse) {
-    auto* first = Find<QWidget>("txtFileName");
-    QStringList visited;
-    QWidget* widget = first;
-    do {
-        if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->window() == window.get())
-            visited << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != first);
-    QStringList expected;
-    for (const char* name : kFocusOrder) expected << name;
-    EXPECT_EQ(visited, expected);
-
-    for (const char* name :
-         {"Image1", "imgSplit", "ImgJoin", "imgHelp", "imgExit", "lblURL", "lblStatus", "framOpen",
-          "frmButtons", "frmOutputSize", "framButon", "Picture1"})
-        EXPECT_EQ(Find<QWidget>(name)->focusPolicy(), Qt::NoFocus) << name;
 }
 
 TEST_F(LayoutTest, WhiteThroughoutWithTheStatusInDarkGreyAndAHandOverWhatCanBeClicked) {
