@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -120,8 +121,12 @@ QIcon WindowIcon() {
 }
 
 QCursor HandCursor(qreal devicePixelRatio) {
+    // QCursor takes the hot spot in logical pixels, but Qt's X11 platform (6.4) hands it to the
+    // X server unchanged beside the pixmap's device pixels; there it is given in those.
+    const qreal spotScale =
+        QGuiApplication::platformName() == QLatin1String("xcb") ? devicePixelRatio : 1;
     return QCursor(RenderPicture(QString::fromLatin1(kHandPicture), devicePixelRatio),
-                   kHandHotSpotX, kHandHotSpotY);
+                   qRound(kHandHotSpotX * spotScale), qRound(kHandHotSpotY * spotScale));
 }
 
 }  // namespace tessel::ui

@@ -33,7 +33,8 @@ void ShowHandCursor(QWidget& widget);
 // The window icon, drawn at every one of kWindowIconSizes.
 QIcon WindowIcon();
 
-// The pointing hand for a screen of `devicePixelRatio`; its hot spot is at the fingertip.
+// The pointing hand for a screen of `devicePixelRatio`; its hot spot is at the fingertip,
+// column 12, row 1 in logical pixels.
 QCursor HandCursor(qreal devicePixelRatio);
 
 }  // namespace tessel::ui
