@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
 #include <cmath>
 
 namespace tessel::testing {
@@ -102,6 +108,38 @@ TEST(ArtworkTest, TheHandPointsWithItsFingertipAtTheHotSpot) {
     const QImage hand = ui::RenderPicture("hand.svg", 1).toImage();
     EXPECT_GT(qAlpha(hand.pixel(12, 1)), 128);
     for (int x = 0; x < hand.width(); ++x) EXPECT_EQ(qAlpha(hand.pixel(x, 0)), 0) << x;
+}
+
+TEST(ArtworkTest, PicturesAreDrawnAgainWhenTheirWindowMovesToADenserScreen) {
+    QList<QScreen*> screens = QGuiApplication::screens();
+    std::sort(screens.begin(), screens.end(), [](const QScreen* a, const QScreen* b) {
+        return a->devicePixelRatio() < b->devicePixelRatio();
+    });
+    if (screens.size() < 2 ||
+        screens.front()->devicePixelRatio() == screens.back()->devicePixelRatio()) {
+        GTEST_SKIP() << "needs screens of two densities: ui_pictures_across_screens gives them";
+    }
+    QScreen* const plain = screens.front();
+    QScreen* const dense = screens.back();
+    QWidget window;
+    auto* label = new QLabel(&window);
+    auto* button = new QPushButton(&window);
+    ui::ShowPicture(*label, "break.svg");
+    ui::ShowPicture(*button, "open_file.svg");
+    ui::ShowHandCursor(*label);
+    window.move(plain->geometry().topLeft() + QPoint(20, 20));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_EQ(window.screen(), plain);
+    EXPECT_DOUBLE_EQ(label->pixmap().devicePixelRatio(), plain->devicePixelRatio());
+
+    window.move(dense->geometry().topLeft() + QPoint(20, 20));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.screen() == dense; }));
+    const qreal ratio = dense->devicePixelRatio();
+    EXPECT_DOUBLE_EQ(label->pixmap().devicePixelRatio(), ratio);
+    EXPECT_EQ(label->pixmap().size(), QSize(127, 33) * ratio);
+    EXPECT_EQ(button->icon().pixmap(button->iconSize(), ratio).size(), QSize(23, 26) * ratio);
+    EXPECT_DOUBLE_EQ(label->cursor().pixmap().devicePixelRatio(), ratio);
 }
 
 }  // namespace
