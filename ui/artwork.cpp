@@ -34,7 +34,7 @@ void EnsureResources() {
     (void)ready;
 }
 
-// Draws the whole of picture `name` into `pixels` device pixels, on a transparent ground.
+// Draws the whole picture into a pixmap of `pixels` device pixels, on a transparent ground.
 QPixmap Draw(QSvgRenderer& renderer, QSize pixels) {
     QPixmap pixmap(pixels);
     pixmap.fill(Qt::transparent);

@@ -30,7 +30,7 @@ class AccessibleClickableLabel final : public QAccessibleWidget {
 
     void doAction(const QString& action) override {
         if (action == pressAction()) {
-            Label()->Click();
+            if (Label()->isEnabled()) Label()->Click();  // a disabled control cannot be pressed
             return;
         }
         QAccessibleWidget::doAction(action);

@@ -169,9 +169,12 @@ TEST_F(KeyboardAccessTest, AScreenReaderPressesAnImageThroughItsPressAction) {
     actions->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(help.requests.size(), 1u);
 
-    Accessible(Find<QWidget>("imgExit"))
-        ->actionInterface()
-        ->doAction(QAccessibleActionInterface::pressAction());
+    auto* exit = Find<QWidget>("imgExit");
+    exit->setEnabled(false);
+    Accessible(exit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(program.endings, 0) << "a disabled image cannot be pressed";
+    exit->setEnabled(true);
+    Accessible(exit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(program.endings, 1);
 }
 
