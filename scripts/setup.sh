@@ -6,10 +6,11 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     libssl-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-liberation
     libgtest-dev googletest
     clang libclang-rt-14-dev libfuzzer-14-dev
     xvfb xauth xdotool x11-utils imagemagick
+    at-spi2-core python3-pyatspi dbus-daemon
     wine wine64
     util-linux coreutils procps locales e2fsprogs fuse2fs
 )

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTextOption>
 
+#include "ui/artwork.h"
 #include "ui/frame.h"
 #include "ui/look.h"
 #include "ui/system_text.h"
@@ -13,7 +14,7 @@ namespace tessel::ui {
 namespace {
 
 constexpr QSize kClientSize{3390 / kTwipsPerPixel, 2325 / kTwipsPerPixel};
-constexpr char kBanner[] = "message_banner.jpg";
+constexpr char kBanner[] = "message_banner.svg";
 constexpr char kOkCaption[] = "OK";
 
 }  // namespace
@@ -49,7 +50,7 @@ dlgInfo::dlgInfo(const QString& infoMessage)
     setModal(true);
 
     imgTitle_->setObjectName("imgTitle");
-    imgTitle_->setPixmap(Picture(kBanner));
+    ShowPicture(*imgTitle_, QString::fromLatin1(kBanner));
     imgTitle_->setGeometry(FromTwips(-150, -30, 3570, 525));
 
     framMessage_->setObjectName("framMessage");

@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -23,6 +24,7 @@
 #include "engine/merge_batch.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
+#include "ui/artwork.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
 #include "ui/frame.h"
@@ -49,6 +51,30 @@ constexpr char kChooseFolderTitle[] = "Select a folder";
 constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
 constexpr char kLinkCaption[] = "tessel.example.org";
+constexpr char kFileCaption[] = "File to Split or Join";
+constexpr char kFolderCaption[] = "Output Folder";
+
+// The names assistive technology reads for the controls whose look does not name them: the
+// pictures, the picture buttons and the link by what they do, the fields by their captions,
+// and the strip that holds the status line.
+struct AccessibleName {
+    const char* control;
+    const char* name;
+};
+constexpr AccessibleName kAccessibleNames[] = {
+    {"imgSplit", "Break"},
+    {"ImgJoin", "Join"},
+    {"imgHelp", "Help"},
+    {"imgExit", "Exit"},
+    {"cmdOpenFile", "Choose the file to split or join"},
+    {"cmdOpenFolder", "Choose the output folder"},
+    {"lblURL", "Open the Tessel web site"},
+    {"txtFileName", kFileCaption},
+    {"txtFolder", kFolderCaption},
+    {"txtFileChunk", "Split Size (Bytes)"},
+    {"lstFormat", "File Size"},
+    {"Picture1", "Status"},
+};
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
@@ -93,24 +119,29 @@ QLabel* MakeLabel(QWidget* container, const char* name, QRect geometry, const ch
 ClickableLabel* MakeImageButton(QWidget* container, const char* name, QRect geometry,
                                 const char* picture, const char* tooltip) {
     auto* image = Make<ClickableLabel>(container, name, geometry);
-    image->setPixmap(Picture(QString::fromLatin1(picture)));
+    ShowPicture(*image, QString::fromLatin1(picture));
     image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setToolTip(Text(tooltip));
-    image->setCursor(HandCursor());
+    ShowHandCursor(*image);
     return image;
 }
 
 QPushButton* MakePictureButton(QWidget* container, const char* name, QRect geometry,
                                const char* picture, const char* tooltip) {
     auto* button = Make<QPushButton>(container, name, geometry);
-    const QPixmap pixmap = Picture(QString::fromLatin1(picture));
-    button->setIcon(QIcon(pixmap));
-    button->setIconSize(pixmap.size());
+    ShowPicture(*button, QString::fromLatin1(picture));
     button->setToolTip(Text(tooltip));
-    button->setCursor(HandCursor());
+    ShowHandCursor(*button);
     button->setAutoDefault(false);
     PaintWhite(*button);
     return button;
+}
+
+void NameForAssistiveTechnology(QWidget& window) {
+    for (const auto& entry : kAccessibleNames) {
+        if (auto* control = window.findChild<QWidget*>(QString::fromLatin1(entry.control)))
+            control->setAccessibleName(Text(entry.name));
+    }
 }
 
 QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const QFont& font) {
@@ -146,6 +177,7 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
     BuildOutputOptions();
     BuildHelpAndExit();
     BuildStatusAndLink();
+    NameForAssistiveTechnology(*this);
     SetTabOrder();
     ConnectReactions();
 
@@ -158,14 +190,14 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
 void frmMain::BuildBanner() {
     // Wider than the window: both ends are cut off.
     Image1_ = Make<QLabel>(this, "Image1", FromTwips(-345, 0, 6300, 420));
-    Image1_->setPixmap(Picture("banner.jpg"));
+    ShowPicture(*Image1_, "banner.svg");
 }
 
 void frmMain::BuildActionImages() {
     frmButtons_ = MakeFrame(this, "frmButtons", FromTwips(105, 435, 5535, 780), "");
     imgSplit_ = MakeImageButton(frmButtons_, "imgSplit", FromTwips(615, 225, 1905, 495),
-                                "break.jpg", "Break the file");
-    ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.jpg",
+                                "break.svg", "Break the file");
+    ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.svg",
                                "Join the file");
 }
 
@@ -174,21 +206,19 @@ void frmMain::BuildChoosers() {
     const QFont captionFont = SansFont(kFieldPoints, true);
     const QFont fieldFont = SansFont(kFieldPoints);
 
-    lblFile_ =
-        MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), "File to Split or Join");
+    lblFile_ = MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), kFileCaption);
     lblFile_->setFont(captionFont);
     txtFileName_ = MakeField(framOpen_, "txtFileName", FromTwips(360, 600, 4095, 375), fieldFont);
     cmdOpenFile_ =
-        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.gif",
+        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.svg",
                           "Click this button to choose the file to split or join");
 
-    lblFolder_ =
-        MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), "Output Folder");
+    lblFolder_ = MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), kFolderCaption);
     lblFolder_->setFont(captionFont);
     txtFolder_ = MakeField(framOpen_, "txtFolder", FromTwips(375, 1560, 4095, 375), fieldFont);
     cmdOpenFolder_ =
         MakePictureButton(framOpen_, "cmdOpenFolder", FromTwips(4560, 1560, 615, 375),
-                          "open_folder.gif", "The folder where the split file should be saved");
+                          "open_folder.svg", "The folder where the split file should be saved");
 }
 
 void frmMain::BuildOutputOptions() {
@@ -228,8 +258,8 @@ void frmMain::BuildOutputOptions() {
 void frmMain::BuildHelpAndExit() {
     framButon_ = MakeFrame(this, "framButon", FromTwips(120, 4965, 5535, 855), "");
     imgHelp_ =
-        MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.jpg", "");
-    imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.jpg",
+        MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.svg", "");
+    imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.svg",
                                "Exit Tessel");
 }
 
@@ -249,13 +279,16 @@ void frmMain::BuildStatusAndLink() {
     lblURL_->setText(Text(kLinkCaption));
     lblURL_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblURL_->setFont(SansFont(kStatusPoints, false, true));
-    lblURL_->setCursor(HandCursor());
+    lblURL_->SetAccessibleRole(QAccessible::Link);
+    ShowHandCursor(*lblURL_);
 }
 
 void frmMain::SetTabOrder() {
-    // Frames, labels and images never take the focus; the rest follow the design's order.
-    QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,   cmdOpenFolder_,
-                              lstFormat_,   txtFileChunk_, chkBatchFile_};
+    // The inputs in the design's order, then the images and the link, which take the focus
+    // from the keyboard only; frames and plain labels never take it.
+    QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,    cmdOpenFolder_,
+                              lstFormat_,   txtFileChunk_, chkBatchFile_, imgSplit_,
+                              ImgJoin_,     imgHelp_,      imgExit_,      lblURL_};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -425,7 +458,13 @@ void frmMain::ReopenInputs() {
 }
 
 void frmMain::SetStatus(const QString& text) {
+    // A changed text is announced by the label itself; the same text shown again (the same
+    // refusal twice, say) is news too, so it is announced here.
+    const bool unchanged = lblStatus_->text() == text;
     lblStatus_->setText(text);
+    if (!unchanged) return;
+    QAccessibleEvent event(lblStatus_, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void frmMain::ShowEngineStatus() {

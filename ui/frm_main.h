@@ -73,7 +73,8 @@ class frmMain : public QWidget {
     void ShowHelp();
     void EndProgram();
 
-    // Every change of the status line goes through here.
+    // Shows `text` in the status line and announces it to assistive technology. Every status
+    // the window shows goes through here.
     void SetStatus(const QString& text);
     void ShowEngineStatus();
 

@@ -8,27 +8,19 @@
 #include <QWidget>
 #include <cmath>
 
-// Qt's resource initialiser must be called from the global namespace.
-static void InitialiseTesselResources() {
-    Q_INIT_RESOURCE(tessel);
-}
+#include "ui/artwork.h"
 
 namespace tessel::ui {
 namespace {
 
 constexpr char kStyleName[] = "Fusion";  // the same look on every desktop
-constexpr char kIconResource[] = ":/tessel.png";
-constexpr char kCursorResource[] = ":/hand.png";
-constexpr int kCursorHotSpotX = 12;  // the fingertip
-constexpr int kCursorHotSpotY = 1;
 
-// Font substitutes and resources must be in place before the first font or picture is made,
-// in the program and in tests alike.
+// Font substitutes must be in place before the first font is made, in the program and in tests
+// alike.
 void EnsureReady() {
     static const bool ready = [] {
         QFont::insertSubstitution(kSansFamily, kSansSubstitute);
         QFont::insertSubstitution(kFixedFamily, kFixedSubstitute);
-        InitialiseTesselResources();
         return true;
     }();
     (void)ready;
@@ -57,21 +49,6 @@ QFont FixedFont(double points) {
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSizeF(points);
     return font;
-}
-
-QIcon WindowIcon() {
-    EnsureReady();
-    return QIcon(kIconResource);
-}
-
-QCursor HandCursor() {
-    EnsureReady();
-    return QCursor(QPixmap(kCursorResource), kCursorHotSpotX, kCursorHotSpotY);
-}
-
-QPixmap Picture(const QString& name) {
-    EnsureReady();
-    return QPixmap(QStringLiteral(":/") + name);
 }
 
 void PaintWhite(QWidget& widget) {

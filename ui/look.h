@@ -1,14 +1,9 @@
-// The look both Tessel windows share: white surfaces, the fonts they ask for by name, the
-// window icon, the pointing-hand cursor, pictures from the compiled-in resources, and the
-// conversion of design units (twips) to pixels.
+// The look both Tessel windows share: white surfaces, the fonts they ask for by name, and the
+// conversion of design units (twips) to pixels. The pictures, icon and cursor are in artwork.h.
 #pragma once
 
-#include <QCursor>
 #include <QFont>
-#include <QIcon>
-#include <QPixmap>
 #include <QRect>
-#include <QString>
 
 class QWidget;
 
@@ -39,12 +34,6 @@ void PrepareApplication();
 
 QFont SansFont(double points, bool bold = false, bool underline = false);
 QFont FixedFont(double points);
-
-// The one window icon, the pointing hand over everything that can be clicked, and the
-// pictures, all at their natural size.
-QIcon WindowIcon();
-QCursor HandCursor();
-QPixmap Picture(const QString& name);
 
 // Gives `widget` (and whatever inside it does not choose otherwise) a white surface.
 void PaintWhite(QWidget& widget);

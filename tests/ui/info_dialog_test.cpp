@@ -94,7 +94,7 @@ TEST(InfoDialog, HasItsLayoutAndClosesWithEnterSpaceEscapeOrTheCloseBox) {
                 ADD_FAILURE() << "a control is missing";
             } else {
                 EXPECT_EQ(banner->geometry(), Twips(-150, -30, 3570, 525));
-                EXPECT_EQ(banner->pixmap().size(), QSize(238, 35));
+                EXPECT_EQ(banner->pixmap().deviceIndependentSize(), QSizeF(238, 35));
                 EXPECT_EQ(frame->geometry(), Twips(120, 420, 3210, 1425));
                 EXPECT_EQ(frame->title(), "");
                 EXPECT_EQ(message->parentWidget(), frame);

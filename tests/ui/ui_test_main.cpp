@@ -1,5 +1,6 @@
 // Runs the window tests inside one QApplication on Qt's offscreen platform, so they need no
-// display and open nothing on the user's screen.
+// display and open nothing on the user's screen. TESSEL_TEST_PLATFORM names another platform
+// for the runs that need a real one (the run beside the accessibility bus uses xcb).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +8,8 @@
 #include "ui/look.h"
 
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QByteArray platform = qgetenv("TESSEL_TEST_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     tessel::ui::PrepareApplication();

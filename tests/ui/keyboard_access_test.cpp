@@ -1,0 +1,235 @@
+// The window for a keyboard-only user and for a screen reader: the focus order, what assistive
+// technology reads for each control, the keys that press the images, their focus mark, and the
+// announcement of every status.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/messages.h"
+#include "tests/support/temp_folder.h"
+#include "tests/ui/ui_fakes.h"
+
+namespace tessel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kNoTab = -1;
+constexpr int kCustomRow = 10;
+
+// One row per control that a keyboard or a screen reader meets.
+struct Access {
+    const char* control;
+    int tab;  // place in the Tab order, kNoTab where Tab never stops
+    QAccessible::Role role;
+    const char* name;         // what a screen reader reads as its name
+    const char* description;  // the tooltip, read as its description
+};
+
+const Access kAccess[] = {
+    {"txtFileName", 0, QAccessible::EditableText, "File to Split or Join", ""},
+    {"cmdOpenFile", 1, QAccessible::Button, "Choose the file to split or join",
+     "Click this button to choose the file to split or join"},
+    {"txtFolder", 2, QAccessible::EditableText, "Output Folder", ""},
+    {"cmdOpenFolder", 3, QAccessible::Button, "Choose the output folder",
+     "The folder where the split file should be saved"},
+    {"lstFormat", 4, QAccessible::List, "File Size", ""},
+    {"txtFileChunk", 5, QAccessible::EditableText, "Split Size (Bytes)",
+     "Choose the file chunk size. Chunk size is the size of the file pieces. The input file will "
+     "be broken into pieces of this size. "},
+    {"chkBatchFile", 6, QAccessible::CheckBox, "  Generate Batch file for merging.", ""},
+    {"imgSplit", 7, QAccessible::Button, "Break", "Break the file"},
+    {"ImgJoin", 8, QAccessible::Button, "Join", "Join the file"},
+    {"imgHelp", 9, QAccessible::Button, "Help", ""},
+    {"imgExit", 10, QAccessible::Button, "Exit", "Exit Tessel"},
+    {"lblURL", 11, QAccessible::Link, "Open the Tessel web site", ""},
+    {"Picture1", kNoTab, QAccessible::Border, "Status", ""},
+    {"frmOutputSize", kNoTab, QAccessible::Grouping, "Output Options", ""},
+    {"lblStatus", kNoTab, QAccessible::StaticText, "Please select a file to Split or Join.", ""},
+    {"lblFile", kNoTab, QAccessible::StaticText, "File to Split or Join", ""},
+    {"Image1", kNoTab, QAccessible::Graphic, "", ""},
+};
+
+QAccessibleInterface* Accessible(QWidget* widget) {
+    return QAccessible::queryAccessibleInterface(widget);
+}
+
+using KeyboardAccessTest = MainWindowTest;
+
+TEST_F(KeyboardAccessTest, EveryControlHasItsTabPlaceRoleNameAndDescription) {
+    std::vector<std::string> tabOrder;
+    for (const Access& row : kAccess) {
+        auto* control = Find<QWidget>(row.control);
+        if (control == nullptr) continue;
+        QAccessibleInterface* access = Accessible(control);
+        ASSERT_NE(access, nullptr) << row.control;
+        EXPECT_EQ(access->role(), row.role) << row.control;
+        EXPECT_EQ(access->text(QAccessible::Name), QString::fromUtf8(row.name)) << row.control;
+        EXPECT_EQ(access->text(QAccessible::Description), QString::fromUtf8(row.description))
+            << row.control;
+        const bool takesTab = (control->focusPolicy() & Qt::TabFocus) != 0;
+        EXPECT_EQ(takesTab, row.tab != kNoTab) << row.control;
+        EXPECT_EQ(access->state().focusable, row.tab != kNoTab) << row.control;
+        if (row.tab != kNoTab) {
+            if (tabOrder.size() <= static_cast<std::size_t>(row.tab)) tabOrder.resize(row.tab + 1);
+            tabOrder[row.tab] = row.control;
+        }
+    }
+
+    // Tab from the file field visits every enabled control of the table in its order and comes
+    // back round; the chunk-size field is disabled at start-up and is passed over.
+    std::vector<std::string> expected;
+    for (std::size_t place = 1; place < tabOrder.size(); ++place) {
+        if (tabOrder[place] != "txtFileChunk") expected.push_back(tabOrder[place]);
+    }
+    expected.push_back(tabOrder.at(0));
+    std::vector<std::string> visited;
+    Click("imgHelp");
+    ASSERT_EQ(QApplication::focusWidget(), Find<QWidget>("txtFileName"))
+        << "a click on an image leaves the focus where it was";
+    for (std::size_t step = 0; step < expected.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(QApplication::focusWidget()->objectName().toStdString());
+    }
+    EXPECT_EQ(visited, expected);
+
+    // Once enabled (the Custom preset), the chunk-size field takes its place between the list
+    // and the check box again.
+    Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
+    ASSERT_EQ(QApplication::focusWidget(), Find<QWidget>("txtFileChunk"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("chkBatchFile"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("lstFormat"));
+}
+
+TEST_F(KeyboardAccessTest, SpaceEnterAndReturnPressAFocusedImageAsAClickDoes) {
+    TempFolder temp;
+    const std::string input = temp / "report.doc";
+    const std::string out = temp / "out";
+    const auto bytes = PatternBytes(2500);
+    WriteFile(input, bytes);
+    Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(input));
+    Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(out));
+
+    auto* split = Find<QWidget>("imgSplit");
+    split->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(split, Qt::Key_Space);
+    ASSERT_EQ(summary.shown.size(), 1u) << "Space on BREAK splits";
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), messages::kSplitSucceeded);
+    EXPECT_EQ(ReadFile(out + "/report.doc.1.BRK"), bytes);
+
+    Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(out + "/report.doc"));
+    auto* join = Find<QWidget>("ImgJoin");
+    join->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(join, Qt::Key_Space);
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), messages::kJoinSucceeded) << "Space on JOIN";
+    EXPECT_EQ(ReadFile(out + "/report.doc"), bytes);
+
+    auto* helpImage = Find<QWidget>("imgHelp");
+    helpImage->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(helpImage, Qt::Key_Return);
+    QTest::keyClick(helpImage, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(help.requests.size(), 2u) << "Return and the keypad's Enter on Help";
+    // Keys that are not a press, a press with Ctrl, and the repeats of a held key do nothing.
+    QTest::keyClick(helpImage, Qt::Key_A);
+    QTest::keyClick(helpImage, Qt::Key_Space, Qt::ControlModifier);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::sendEvent(helpImage, &repeat);
+    EXPECT_EQ(help.requests.size(), 2u);
+
+    auto* link = Find<QWidget>("lblURL");
+    link->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(link, Qt::Key_Return);
+    EXPECT_EQ(shell.addresses, QStringList{"https://tessel.example.org"});
+
+    auto* exit = Find<QWidget>("imgExit");
+    exit->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(exit, Qt::Key_Space);
+    EXPECT_EQ(program.endings, 1);
+}
+
+TEST_F(KeyboardAccessTest, AScreenReaderPressesAnImageThroughItsPressAction) {
+    QAccessibleActionInterface* actions = Accessible(Find<QWidget>("imgHelp"))->actionInterface();
+    ASSERT_NE(actions, nullptr);
+    EXPECT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(help.requests.size(), 1u);
+
+    auto* exit = Find<QWidget>("imgExit");
+    exit->setEnabled(false);
+    Accessible(exit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(program.endings, 0) << "a disabled image cannot be pressed";
+    exit->setEnabled(true);
+    Accessible(exit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(program.endings, 1);
+}
+
+TEST_F(KeyboardAccessTest, AFocusedImageShowsAMarkAlongItsEdge) {
+    for (const char* name : {"imgSplit", "imgHelp", "lblURL"}) {
+        auto* control = Find<QWidget>(name);
+        const QImage plain = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(control->hasFocus()) << name;
+        const QImage marked = control->grab().toImage();
+        EXPECT_NE(plain, marked) << name;
+        // The mark runs along the top edge: some of its pixels are dark where there was white.
+        int darkened = 0;
+        for (int x = 0; x < marked.width(); ++x) {
+            if (qGray(plain.pixel(x, 0)) > 200 && qGray(marked.pixel(x, 0)) < 128) ++darkened;
+        }
+        EXPECT_GT(darkened, marked.width() / 4) << name;
+        Find<QWidget>("txtFileName")->setFocus();
+        EXPECT_EQ(control->grab().toImage(), plain) << name << " keeps no mark without the focus";
+    }
+}
+
+// What assistive technology was told about the status line.
+std::vector<std::string> statusAnnouncements;
+QPointer<QObject> watchedStatus;
+
+void RecordStatusAnnouncement(QAccessibleEvent* event) {
+    if (event->object() != watchedStatus || event->type() != QAccessible::NameChanged) return;
+    statusAnnouncements.push_back(
+        event->accessibleInterface()->text(QAccessible::Name).toStdString());
+}
+
+TEST_F(KeyboardAccessTest, EveryStatusIsAnnouncedEvenWhenItRepeats) {
+    // Qt hands accessibility events on only while a bridge to assistive technology is active,
+    // which the offscreen platform never has: ui_status_announced_over_atspi runs this test on
+    // X11 beside a real accessibility bus.
+    if (QGuiApplication::platformName() == "offscreen") GTEST_SKIP() << "no accessibility bridge";
+    ASSERT_TRUE(QTest::qWaitFor([] { return QAccessible::isActive(); }, 5000))
+        << "the accessibility bridge did not become active";
+    watchedStatus = Find<QLabel>("lblStatus");
+    statusAnnouncements.clear();
+    QAccessible::installUpdateHandler(&RecordStatusAnnouncement);
+
+    Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
+    Find<QLineEdit>("txtFileChunk")->setText("abc");
+    Click("imgSplit");
+    Click("imgSplit");  // the same refusal again
+    Find<QLineEdit>("txtFileName")->setText("/nonexistent/nothing.bin");
+    Click("ImgJoin");
+
+    QAccessible::installUpdateHandler(nullptr);
+    const std::string refused = "Error - The split size must be a whole number of bytes";
+    EXPECT_EQ(statusAnnouncements,
+              (std::vector<std::string>{refused, refused, messages::kJoinFailed}));
+}
+
+}  // namespace
+}  // namespace tessel::testing
