@@ -37,7 +37,6 @@ namespace tessel::ui {
 namespace {
 
 constexpr QSize kClientSize{5745 / kTwipsPerPixel, 6540 / kTwipsPerPixel};
-constexpr double kStatusPoints = 8.25;
 constexpr QColor kStatusTextColour{64, 64, 64};
 constexpr QColor kStripLineColour{160, 160, 160};
 
@@ -271,7 +270,7 @@ void frmMain::BuildStatusAndLink() {
     Picture1_->setPalette(stripPalette);
     PaintWhite(*Picture1_);
 
-    lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 3855, 255), kStartStatus);
+    lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 5340, 255), kStartStatus);
     lblStatus_->setFont(SansFont(kStatusPoints, true));
     SetTextColour(*lblStatus_, kStatusTextColour);
 
@@ -461,6 +460,7 @@ void frmMain::SetStatus(const QString& text) {
     // A changed text is announced by the label itself; the same text shown again (the same
     // refusal twice, say) is news too, so it is announced here.
     const bool unchanged = lblStatus_->text() == text;
+    lblStatus_->setFont(StatusFont(text, lblStatus_->width()));
     lblStatus_->setText(text);
     if (!unchanged) return;
     QAccessibleEvent event(lblStatus_, QAccessible::NameChanged);

@@ -1,6 +1,7 @@
 #include "ui/look.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
@@ -71,6 +72,15 @@ void CentreOnPrimaryScreen(QWidget& window) {
         (static_cast<float>(screen.height()) - static_cast<float>(outer.height())) / 2;
     window.move(screen.left() + static_cast<int>(std::floor(left)),
                 screen.top() + static_cast<int>(std::floor(top)));
+}
+
+QFont StatusFont(const QString& text, int width) {
+    constexpr double kStep = 0.25;
+    QFont font = SansFont(kStatusPoints, true);
+    while (QFontMetrics(font).horizontalAdvance(text) > width &&
+           font.pointSizeF() - kStep >= kSmallestStatusPoints)
+        font.setPointSizeF(font.pointSizeF() - kStep);
+    return font;
 }
 
 }  // namespace tessel::ui

@@ -33,6 +33,12 @@ inline constexpr double kFieldPoints = 9.75;
 void PrepareApplication();
 
 QFont SansFont(double points, bool bold = false, bool underline = false);
+
+// The status line's font for `text` in a line `width` pixels wide: bold at its usual size, and a
+// little smaller (never below kSmallestStatusPoints) for a text that would not fit otherwise.
+inline constexpr double kStatusPoints = 8.25;
+inline constexpr double kSmallestStatusPoints = 7.5;
+QFont StatusFont(const QString& text, int width);
 QFont FixedFont(double points);
 
 // Gives `widget` (and whatever inside it does not choose otherwise) a white surface.

@@ -129,6 +129,7 @@ TEST_F(KeyboardAccessTest, SpaceEnterAndReturnPressAFocusedImageAsAClickDoes) {
     split->setFocus(Qt::TabFocusReason);
     QTest::keyClick(split, Qt::Key_Space);
     ASSERT_EQ(summary.shown.size(), 1u) << "Space on BREAK splits";
+    WaitForWork();
     EXPECT_EQ(Find<QLabel>("lblStatus")->text(), messages::kSplitSucceeded);
     EXPECT_EQ(ReadFile(out + "/report.doc.1.BRK"), bytes);
 
@@ -136,7 +137,8 @@ TEST_F(KeyboardAccessTest, SpaceEnterAndReturnPressAFocusedImageAsAClickDoes) {
     auto* join = Find<QWidget>("ImgJoin");
     join->setFocus(Qt::TabFocusReason);
     QTest::keyClick(join, Qt::Key_Space);
-    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), messages::kJoinSucceeded) << "Space on JOIN";
+    WaitForWork();
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), messages::kJoinVerified) << "Space on JOIN";
     EXPECT_EQ(ReadFile(out + "/report.doc"), bytes);
 
     auto* helpImage = Find<QWidget>("imgHelp");

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -17,8 +18,11 @@
 #include <QUrl>
 #include <cmath>
 
+#include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "tests/ui/ui_fakes.h"
+#include "ui/look.h"
+#include "ui/window_texts.h"
 
 namespace tessel::testing {
 namespace {
@@ -73,7 +77,7 @@ const Row kRows[] = {
     {"imgHelp", "QLabel", "framButon", 2370, 210, 1365, 585, nullptr, "", Font::Default},
     {"imgExit", "QLabel", "framButon", 3855, 210, 1365, 585, nullptr, "Exit Tessel", Font::Default},
     {"Picture1", "QFrame", "frmMain", 150, 5925, 5520, 255, nullptr, "", Font::Default},
-    {"lblStatus", "QLabel", "Picture1", 165, 15, 3855, 255,
+    {"lblStatus", "QLabel", "Picture1", 165, 15, 5340, 255,
      "Please select a file to Split or Join.", "", Font::StatusBold},
     {"lblURL", "QLabel", "frmMain", 4035, 6255, 1620, 255, "tessel.example.org", "", Font::Link},
 };
@@ -244,6 +248,35 @@ TEST_F(LayoutTest, WhiteThroughoutWithTheStatusInDarkGreyAndAHandOverWhatCanBeCl
     }
     for (const char* name : {"Image1", "txtFileName", "lblStatus"})
         EXPECT_NE(Find<QWidget>(name)->cursor().shape(), Qt::BitmapCursor) << name;
+}
+
+TEST_F(LayoutTest, EveryStatusTextFitsWhollyInTheStatusLine) {
+    const QString progress = QString::fromUtf8(ui::texts::kProgress);
+    const std::string texts[] = {
+        messages::kSplitSucceeded,
+        messages::kSplitFailed,
+        messages::kSplitCancelled,
+        messages::kSplitOfPlaceholder,
+        messages::kJoinSucceeded,
+        messages::kJoinVerified,
+        messages::kJoinFailed,
+        messages::kJoinCancelled,
+        messages::kChecksumFileIncomplete,
+        std::string(messages::kPieceOpen) + "32767" + messages::kPieceDamagedClose,
+        std::string(messages::kPieceOpen) + "32767" + messages::kPieceMissingClose,
+        ui::texts::kChooseOutputFolder,
+        progress.arg(ui::texts::kSplitting).arg(100).toStdString(),
+        progress.arg(ui::texts::kJoining).arg(100).toStdString(),
+    };
+    auto* status = Find<QLabel>("lblStatus");
+    for (const auto& text : texts) {
+        const QString shown = QString::fromStdString(text);
+        const QFont font = ui::StatusFont(shown, status->width());
+        EXPECT_LE(QFontMetrics(font).horizontalAdvance(shown), status->width()) << text;
+        EXPECT_GE(font.pointSizeF(), ui::kSmallestStatusPoints) << text;
+        EXPECT_LE(status->geometry().right(), Find<QFrame>("Picture1")->contentsRect().right())
+            << "the status line stays inside its strip";
+    }
 }
 
 TEST_F(LayoutTest, OpensCentredOnThePrimaryScreen) {
