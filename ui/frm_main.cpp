@@ -19,6 +19,7 @@
 
 #include "engine/join.h"
 #include "engine/merge_batch.h"
+#include "tessel/product.h"
 #include "ui/busy_operation.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
@@ -35,7 +36,7 @@ constexpr double kStatusPoints = 8.25;
 constexpr QColor kStatusTextColour{64, 64, 64};
 constexpr QColor kStripLineColour{160, 160, 160};
 
-constexpr char kCaption[] = "Tessel v.1.0";
+constexpr const char* kCaption = product::kNameAndVersion;
 constexpr char kStartStatus[] = "Please select a file to Split or Join.";
 constexpr char kSplitting[] = "Breaking file into pieces...";
 constexpr char kJoining[] = "Joining pieces...";
@@ -46,7 +47,7 @@ constexpr char kChooseFileFilter[] = "All Files (*)";
 constexpr char kChooseFolderTitle[] = "Select a folder";
 constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
-constexpr char kLinkCaption[] = "tessel.example.org";
+constexpr const char* kLinkCaption = product::kWebHost;
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
