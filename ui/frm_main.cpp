@@ -26,6 +26,7 @@
 #include "ui/frame.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
+#include "ui/start_path.h"
 #include "ui/system_text.h"
 
 namespace tessel::ui {
@@ -169,6 +170,10 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
     CentreOnPrimaryScreen(*this);
     StartupInitialisation();
     txtFileName_->setFocus();
+}
+
+void frmMain::TakeStartPath(const std::string& path) {
+    txtFileName_->setText(FromSystemText(FileFieldText(path, settings_.PieceExtension)));
 }
 
 void frmMain::BuildBanner() {

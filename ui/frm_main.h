@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 #include "engine/shared_settings.h"
 #include "engine/split.h"
@@ -33,6 +34,10 @@ class frmMain : public QWidget {
     // `settings` are the process's shared settings; the window gives them their start-up
     // values. `summary` is how the split shows its information dialog.
     frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary);
+
+    // Fills the file field for the path Tessel was started with: the name a piece or checksum
+    // file belongs to, ready for Join, or any other path as it is, ready for Break.
+    void TakeStartPath(const std::string& path);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
