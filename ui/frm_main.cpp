@@ -24,6 +24,7 @@
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
 #include "ui/frame.h"
+#include "ui/help_file.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
 #include "ui/start_path.h"
@@ -363,9 +364,7 @@ void frmMain::Join() {
 }
 
 void frmMain::ShowHelp() {
-    const QString helpFile =
-        QDir(QCoreApplication::applicationDirPath()).filePath(Text(kHelpFileName));
-    services_.help.ShowContents(this, helpFile);
+    services_.help.ShowContents(this, FindHelpFile(HelpFolders()));
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

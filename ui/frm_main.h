@@ -24,8 +24,6 @@ class ClickableLabel;
 // The status line's answer to a split size that is not a whole number of bytes.
 inline constexpr char kSplitSizeRefused[] =
     "Error - The split size must be a whole number of bytes";
-// The help file, looked for beside the executable.
-inline constexpr char kHelpFileName[] = "Tessel.hlp";
 
 class frmMain : public QWidget {
     Q_OBJECT
