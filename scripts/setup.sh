@@ -11,6 +11,7 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick
     wine wine64
     util-linux coreutils procps locales
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info strace
 )
 
 sudo=""
