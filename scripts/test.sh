@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the normal build with warnings as
-# errors, a bounded run of every fuzz target, and the same tests again under AddressSanitizer
+# errors, a build without Qt, the Debian package (built, validated, installed, started and
+# removed), a bounded run of every fuzz target, and the same tests again under AddressSanitizer
 # and UndefinedBehaviorSanitizer. Each build is a preset of CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,17 @@ stage "Build and test"
 cmake --preset normal
 cmake --build --preset normal -j "$jobs"
 ctest --preset normal -j "$jobs"
+
+# Qt's CMake files are hidden from this build, so any use of Qt outside the window fails it.
+stage "Build without Qt: the engine, the file services, their tests and the benchmark"
+cmake --preset noqt
+cmake --build --preset noqt -j "$jobs"
+build-noqt/tests/engine_tests --gtest_brief=1
+
+stage "Debian package"
+started=$SECONDS
+TESSEL_JOBS=$jobs bash scripts/package_check.sh
+echo "package stage: $((SECONDS - started)) s"
 
 if [ -f scripts/fuzz.sh ]; then
     stage "Fuzzing"
