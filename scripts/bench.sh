@@ -36,9 +36,8 @@ stage() { printf '\n==== %s ====\n' "$*"; }
 
 build_tools() {
     bash scripts/setup.sh
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_WERROR=ON \
-        -DTESSEL_BUILD_UI=OFF -DTESSEL_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j2 --target tessel_bench copy_experiment
+    cmake --preset bench >/dev/null  # builds in $build
+    cmake --build --preset bench -j2
 }
 
 describe_machine() {

@@ -17,10 +17,8 @@ artifacts=$build/artifacts
 per_input_timeout=25
 rss_limit_mb=2048
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-    -DTESSEL_WERROR=ON -DTESSEL_BUILD_FUZZERS=ON -DTESSEL_SANITIZE=address,undefined \
-    -DTESSEL_BUILD_UI=OFF -DTESSEL_BUILD_TESTS=OFF
-cmake --build "$build" -j "$(nproc)" --target fuzzers
+cmake --preset fuzz  # builds in $build
+cmake --build --preset fuzz -j "$(nproc)"
 
 if [ -n "${TESSEL_FUZZ_TARGETS:-}" ]; then
     read -r -a targets <<<"$TESSEL_FUZZ_TARGETS"

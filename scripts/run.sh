@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF
-cmake --build build --target tessel
+cmake --preset normal
+cmake --build --preset normal --target tessel
 exec build/ui/tessel "$@"

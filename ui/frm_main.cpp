@@ -25,11 +25,14 @@
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
 #include "ui/artwork.h"
+#include "tessel/product.h"
 #include "ui/clickable_label.h"
 #include "ui/field_text.h"
 #include "ui/frame.h"
+#include "ui/help_file.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
+#include "ui/start_path.h"
 #include "ui/system_text.h"
 #include "ui/window_texts.h"
 
@@ -40,7 +43,7 @@ constexpr QSize kClientSize{5745 / kTwipsPerPixel, 6540 / kTwipsPerPixel};
 constexpr QColor kStatusTextColour{64, 64, 64};
 constexpr QColor kStripLineColour{160, 160, 160};
 
-constexpr char kCaption[] = "Tessel v.1.0";
+constexpr const char* kCaption = product::kNameAndVersion;
 constexpr char kStartStatus[] = "Please select a file to Split or Join.";
 
 constexpr char kChooseFileTitle[] = "Add file to break or Join";
@@ -49,7 +52,7 @@ constexpr char kChooseFileFilter[] = "All Files (*)";
 constexpr char kChooseFolderTitle[] = "Select a folder";
 constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
-constexpr char kLinkCaption[] = "tessel.example.org";
+constexpr const char* kLinkCaption = product::kWebHost;
 constexpr char kFileCaption[] = "File to Split or Join";
 constexpr char kFolderCaption[] = "Output Folder";
 
@@ -184,6 +187,10 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
     CentreOnPrimaryScreen(*this);
     StartupInitialisation();
     txtFileName_->setFocus();
+}
+
+void frmMain::TakeStartPath(const std::string& path) {
+    txtFileName_->setText(FromSystemText(FileFieldText(path, settings_.PieceExtension)));
 }
 
 void frmMain::BuildBanner() {
@@ -472,9 +479,7 @@ void frmMain::ShowEngineStatus() {
 }
 
 void frmMain::ShowHelp() {
-    const QString helpFile =
-        QDir(QCoreApplication::applicationDirPath()).filePath(Text(kHelpFileName));
-    services_.help.ShowContents(this, helpFile);
+    services_.help.ShowContents(this, FindHelpFile(HelpFolders()));
 }
 
 // Ends the program at once, or, while the engine works, once it has been cancelled, has taken

@@ -33,8 +33,6 @@ class ClickableLabel;
 // The status line's answer to a split size that is not a whole number of bytes.
 inline constexpr char kSplitSizeRefused[] =
     "Error - The split size must be a whole number of bytes";
-// The help file, looked for beside the executable.
-inline constexpr char kHelpFileName[] = "Tessel.hlp";
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -45,6 +43,10 @@ class frmMain : public QWidget {
     // engine reads and writes through.
     frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary,
             platform::FileSystem& files = platform::DefaultFileSystem());
+
+    // Fills the file field for the path Tessel was started with: the name a piece or checksum
+    // file belongs to, ready for Join, or any other path as it is, ready for Break.
+    void TakeStartPath(const std::string& path);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -5,8 +5,6 @@
 
 namespace tessel::ui::modMain {
 
-inline constexpr char kWebAddress[] = "https://tessel.example.org";
-
 // Asks the shell to open the maker's web site; whether a browser opens is not looked at.
 void OpenWebSite(desktop::ShellService& shell);
 

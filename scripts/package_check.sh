@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Builds Tessel's Debian package from the release preset and checks it as a user would get it:
+# the desktop entry and the AppStream metainfo pass their validators and lintian reports no
+# error; apt-get installs it; every file lies where it belongs; the installed Tessel, started
+# under its own virtual X server with a piece on its command line, joins that piece's file and
+# shows its help from the installed help file; apt-get removes it again without a trace.
+# Needs root, or sudo, for apt-get. Run by scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build-release
+jobs=${TESSEL_JOBS:-$(nproc)}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+step() { printf -- '-- %s\n' "$*"; }
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Waits up to 20 s for the command to succeed.
+wait_for() {
+    local tries=0
+    until "$@" >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        [ "$tries" -ge 200 ] && return 1
+        sleep 0.1
+    done
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessel-package-XXXXXX")
+xvfb_pid=""
+tessel_pid=""
+strace_pid=""
+installed=no
+cleanup() {
+    local status=$?
+    set +e
+    for pid in $tessel_pid $strace_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    # A failed check must not leave the package on the machine.
+    [ "$installed" = no ] || $sudo apt-get remove -y -q tessel >/dev/null
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+
+# ---- Build the package ----------------------------------------------------------------------
+step "building the release preset and its package"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+rm -f "$build"/tessel_*.deb
+cpack --preset release
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+deb=$build/tessel_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "cpack did not write $deb"
+app_id=$(basename "$build"/packaging/*.desktop .desktop)
+
+step "contents of $deb"
+dpkg-deb --info "$deb"
+dpkg-deb --contents "$deb"
+
+# ---- Validate what the package ships --------------------------------------------------------
+unpacked=$work/unpacked
+dpkg-deb --extract "$deb" "$unpacked"
+step "desktop-file-validate"
+desktop-file-validate "$unpacked/usr/share/applications/$app_id.desktop"
+echo "desktop entry: valid"
+step "appstreamcli validate --no-net"
+appstreamcli validate --no-net "$unpacked/usr/share/metainfo/$app_id.metainfo.xml"
+step "lintian"
+# Every tag is listed, down to the pedantic ones; only an error fails.
+lintian_status=0
+lintian --fail-on error --display-info --pedantic "$deb" >"$work/lintian.log" 2>&1 ||
+    lintian_status=$?
+grep -v '^running with root privileges' "$work/lintian.log" || true
+[ "$lintian_status" -eq 0 ] || fail "lintian reports an error"
+echo "lintian: no error"
+
+# ---- Install ------------------------------------------------------------------------------
+step "apt-get install ./$(basename "$deb")"
+installed=yes
+$sudo apt-get install -y -q --reinstall "$PWD/$deb"
+
+# Every file the package owns, and no other, where it belongs, and each one there.
+expected=(
+    /usr/bin/tessel
+    /usr/share/tessel/Tessel.hlp
+    "/usr/share/applications/$app_id.desktop"
+    "/usr/share/metainfo/$app_id.metainfo.xml"
+    /usr/share/mime/packages/tessel.xml
+    "/usr/share/icons/hicolor/scalable/apps/$app_id.svg"
+    /usr/share/man/man1/tessel.1.gz
+    /usr/share/doc/tessel/copyright
+    /usr/share/doc/tessel/changelog.gz
+)
+icon_sizes=(16 22 24 32 48 64 128 256)
+for size in "${icon_sizes[@]}"; do
+    expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
+done
+step "dpkg -L tessel"
+owned=$(dpkg -L tessel)
+echo "$owned"
+for file in "${expected[@]}"; do
+    grep -qxF "$file" <<<"$owned" || fail "the package does not hold $file"
+    [ -f "$file" ] || fail "$file is not installed"
+done
+while read -r path; do
+    [ -d "$path" ] && continue
+    printf '%s\n' "${expected[@]}" | grep -qxF "$path" || fail "unexpected file $path"
+done <<<"$owned"
+[ -x /usr/bin/tessel ] || fail "/usr/bin/tessel is not executable"
+for size in "${icon_sizes[@]}"; do
+    file "/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png" |
+        grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon has another size"
+done
+echo "all ${#expected[@]} files are where they belong"
+
+# The desktop's databases took the new types and offer Tessel for them.
+for type in application/x-tessel-piece text/x-tessel-checksums; do
+    [ -f "/usr/share/mime/$type.xml" ] || fail "the MIME database does not know $type"
+    grep -q "^$type=.*$app_id.desktop" /usr/share/applications/mimeinfo.cache ||
+        fail "the desktop does not offer Tessel for $type"
+done
+echo "the MIME database knows both types and offers Tessel for them"
+
+# ---- Start the installed Tessel -------------------------------------------------------------
+step "starting /usr/bin/tessel under Xvfb"
+display=90
+while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+    display=$((display + 1))
+done
+export DISPLAY=":${display}"
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for xdotool getdisplaygeometry || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+
+# Three pieces of a file and the empty file the split leaves beside them, as a user receives.
+pieces=$work/pieces
+mkdir "$pieces"
+head -c 3000000 /dev/urandom >"$work/original.bin"
+split -b 1457644 -a 1 --numeric-suffixes=1 --additional-suffix=.BRK "$work/original.bin" \
+    "$pieces/sample.bin."
+: >"$pieces/sample.bin"
+
+# Started from a folder without a help file, so the installed one must be found; the second
+# argument must be ignored. The files its main thread opens (the help file among them) are
+# traced. No session bus: D-Bus would start one of its own for the display, which would outlive
+# the program.
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+(cd "$work" && exec strace -qq -e trace=openat -o "$work/opened.log" \
+    /usr/bin/tessel "$pieces/sample.bin.2.BRK" --ignored "$work/original.bin" \
+    >"$work/tessel.log" 2>&1) &
+strace_pid=$!
+caption="^Tessel v\\.${version//./\\.}\$"
+wait_for xdotool search --onlyvisible --name "$caption" ||
+    fail "the main window did not appear: $(cat "$work/tessel.log")"
+main=$(xdotool search --onlyvisible --name "$caption" | head -1)
+tessel_pid=$(xdotool getwindowpid "$main")
+sleep 0.5  # let the window finish its first drawing before it is clicked
+eval "$(xdotool getwindowgeometry --shell "$main")"  # X, Y: the window's client origin
+click_at() { xdotool mousemove "$((X + $1))" "$((Y + $2))" click 1; }
+join_image=(259 61)
+help_image=(211 364)
+
+click_at "${join_image[@]}"
+joined() { [ "$(stat -c %s "$pieces/sample.bin")" -eq 3000000 ]; }
+wait_for joined || fail "Join did not rebuild the file named by the piece on the command line"
+cmp "$pieces/sample.bin" "$work/original.bin" || fail "the joined file differs from the original"
+echo "started with a piece, Tessel joined its file byte for byte"
+
+click_at "${help_image[@]}"
+wait_for xdotool search --onlyvisible --name '^Tessel Help$' || fail "the help window did not open"
+grep -qE 'openat\(.*"/usr/share/tessel/Tessel\.hlp", [^)]*\) = [0-9]+$' "$work/opened.log" ||
+    fail "the help viewer did not read /usr/share/tessel/Tessel.hlp"
+echo "the help window shows /usr/share/tessel/Tessel.hlp"
+
+kill "$tessel_pid"
+wait "$strace_pid" 2>/dev/null || true
+tessel_pid="" strace_pid=""
+
+# ---- Remove --------------------------------------------------------------------------------
+step "apt-get remove tessel"
+$sudo apt-get remove -y -q tessel
+installed=no
+for file in "${expected[@]}"; do
+    [ ! -e "$file" ] || fail "$file is still there after the removal"
+done
+if dpkg-query -W -f='${Status}' tessel 2>/dev/null | grep -q 'install ok installed'; then
+    fail "dpkg still counts tessel as installed"
+fi
+echo "PASS: the package builds, validates, installs, starts, shows its help and goes again"
