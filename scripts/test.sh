@@ -19,7 +19,7 @@ ctest --preset normal -j "$jobs"
 stage "Build without Qt: the engine, the file services, their tests and the benchmark"
 cmake --preset noqt
 cmake --build --preset noqt -j "$jobs"
-build-noqt/tests/engine_tests --gtest_brief=1
+ctest --test-dir build-noqt -L 'engine|ui' -j "$jobs"
 
 stage "Debian package"
 started=$SECONDS

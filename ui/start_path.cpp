@@ -1,9 +1,8 @@
 #include "ui/start_path.h"
 
-#include "engine/checksum.h"
-
 #include <algorithm>
 
+#include "engine/checksum.h"
 #include "engine/piece_naming.h"
 
 namespace tessel::ui {
