@@ -12,6 +12,7 @@
 
 #include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
+#include "tests/support/piece_checks.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/temp_folder.h"
 
@@ -35,18 +36,6 @@ SharedSettings EarlierSettings() {
     settings.InfoMessage = kEarlierInfo;
     settings.StatusMessage = "Successfully broken file into pieces";
     return settings;
-}
-
-// Writes pieces 1, 2, ... of `base` with the given sizes, each with its own bytes; returns what
-// a join of all of them must give.
-std::vector<char> WritePieces(const std::string& base, const std::vector<std::int64_t>& sizes) {
-    std::vector<char> whole;
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-        const auto bytes = WritePattern(Piece(base, static_cast<std::int64_t>(i + 1)), sizes[i],
-                                        static_cast<std::uint32_t>(i + 7));
-        whole.insert(whole.end(), bytes.begin(), bytes.end());
-    }
-    return whole;
 }
 
 TEST(Join, RebuildsTheFileOverWhateverTheTargetHeld) {

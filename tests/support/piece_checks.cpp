@@ -45,6 +45,16 @@ void ExpectPiecesAreExactlyTheSlices(const std::string& base, const std::vector<
         << base << " piece " << after << " should not exist";
 }
 
+std::vector<char> WritePieces(const std::string& base, const std::vector<std::int64_t>& sizes) {
+    std::vector<char> whole;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const auto bytes = WritePattern(Piece(base, static_cast<std::int64_t>(i + 1)), sizes[i],
+                                        static_cast<std::uint32_t>(i + 7));
+        whole.insert(whole.end(), bytes.begin(), bytes.end());
+    }
+    return whole;
+}
+
 SplitPieces::SplitPieces(const std::string& name, std::int64_t size, std::int64_t chunkSize,
                          std::uint32_t seed)
     : chunk(chunkSize),

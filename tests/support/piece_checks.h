@@ -33,6 +33,10 @@ void ExpectPiecesAreSlices(const std::string& base, const std::vector<char>& inp
 void ExpectPiecesAreExactlyTheSlices(const std::string& base, const std::vector<char>& input,
                                      std::int64_t chunk);
 
+// Writes pieces 1, 2, ... of `base` with the given sizes, each with its own bytes; returns what
+// a join of all of them must give.
+std::vector<char> WritePieces(const std::string& base, const std::vector<std::int64_t>& sizes);
+
 // An input of pattern bytes, `name` in a fresh folder, split for real into its folder "out".
 struct SplitPieces {
     SplitPieces(const std::string& name, std::int64_t size, std::int64_t chunkSize,
