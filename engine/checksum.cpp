@@ -156,8 +156,13 @@ std::string ChecksumHeaderLine(const ChecksumHeader& header) {
 }
 
 std::string ChecksumLine(const Digest& digest, std::string_view pieceName) {
-    if (NeedsEscape(pieceName)) return "\\" + Hex(digest) + "  " + Escape(pieceName) + "\n";
-    return Hex(digest) + "  " + std::string(pieceName) + "\n";
+    const bool escaped = NeedsEscape(pieceName);
+    std::string line = escaped ? "\\" : "";
+    line += Hex(digest);
+    line += "  ";
+    line += escaped ? Escape(pieceName) : std::string(pieceName);
+    line += '\n';
+    return line;
 }
 
 std::optional<ChecksumList> ParseChecksumFile(std::string_view text, std::string_view name,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -69,20 +70,31 @@ class CopyLoop::Hasher {
         changed_.notify_all();
     }
 
-    // Waits until every buffer handed over is hashed; the digest of all of them since the last
-    // Finish.
-    Digest Finish() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
-        return sha_.Finish();
+    // Ends one piece: once the buffers handed over before are hashed, their digest is kept
+    // for TakeDigest, and hashing starts anew. With `keep` false the digest is dropped (after a
+    // copy that did not end well).
+    void EndPiece(bool keep) {
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back({keep ? Job::kKeepDigest : Job::kDropDigest, 0});
+        }
+        changed_.notify_all();
     }
 
-    // Forgets what was hashed since the last Finish (after a copy that did not end well).
-    void Discard() { static_cast<void>(Finish()); }
+    // The digest of the earliest piece ended and kept, once it is worked out.
+    Digest TakeDigest() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !digests_.empty(); });
+        const Digest digest = digests_.front();
+        digests_.pop_front();
+        return digest;
+    }
 
   private:
     struct Job {
-        std::size_t index;
+        static constexpr std::size_t kKeepDigest = SIZE_MAX;
+        static constexpr std::size_t kDropDigest = SIZE_MAX - 1;
+        std::size_t index;  // a buffer, or one of the two ends of a piece
         std::size_t length;
     };
 
@@ -93,12 +105,16 @@ class CopyLoop::Hasher {
             if (queue_.empty()) return;  // stopping, and nothing left
             const Job job = queue_.front();
             queue_.pop_front();
-            busy_ = true;
             lock.unlock();
-            sha_.Update(Buffer(job.index).first(job.length));
-            lock.lock();
-            busy_ = false;
-            free_[job.index] = true;
+            if (job.index == Job::kKeepDigest || job.index == Job::kDropDigest) {
+                const Digest digest = sha_.Finish();
+                lock.lock();
+                if (job.index == Job::kKeepDigest) digests_.push_back(digest);
+            } else {
+                sha_.Update(Buffer(job.index).first(job.length));
+                lock.lock();
+                free_[job.index] = true;
+            }
             changed_.notify_all();
         }
     }
@@ -106,7 +122,7 @@ class CopyLoop::Hasher {
     std::unique_ptr<std::byte[]> buffers_;
     std::vector<bool> free_;
     std::deque<Job> queue_;
-    bool busy_ = false;
+    std::deque<Digest> digests_;
     bool stopping_ = false;
     Sha256 sha_;
     std::mutex mutex_;
@@ -124,8 +140,7 @@ CopyLoop::CopyLoop(std::int64_t totalBytes, const OperationControl& control, boo
 
 CopyLoop::~CopyLoop() = default;
 
-CopyStatus CopyLoop::Copy(platform::File& from, platform::File& to, std::int64_t count,
-                          Digest* digest) {
+CopyStatus CopyLoop::Copy(platform::File& from, platform::File& to, std::int64_t count) {
     CopyStatus status;
     if (hasher_ == nullptr) {
         bool unsupported = false;
@@ -133,16 +148,17 @@ CopyStatus CopyLoop::Copy(platform::File& from, platform::File& to, std::int64_t
         if (unsupported) status = CopyThroughBuffers(from, to, count);
     } else {
         status = CopyThroughBuffers(from, to, count);
-        if (status == CopyStatus::Done && digest != nullptr)
-            *digest = hasher_->Finish();
-        else
-            hasher_->Discard();
+        hasher_->EndPiece(status == CopyStatus::Done);
     }
     if (control_.progress && done_ != lastTold_) {
         lastTold_ = done_;
         control_.progress(done_, std::max(total_, done_));
     }
     return status;
+}
+
+Digest CopyLoop::NextDigest() {
+    return hasher_ ? hasher_->TakeDigest() : Digest{};
 }
 
 // Where both files lie on one file system the kernel copies without the bytes passing through

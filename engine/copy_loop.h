@@ -35,10 +35,13 @@ class CopyLoop {
     CopyLoop(const CopyLoop&) = delete;
     CopyLoop& operator=(const CopyLoop&) = delete;
 
-    // Copies exactly `count` bytes from `from`'s position to `to`'s. With hashing on, `digest`
-    // receives their SHA-256 when the copy is Done.
-    CopyStatus Copy(platform::File& from, platform::File& to, std::int64_t count,
-                    Digest* digest = nullptr);
+    // Copies exactly `count` bytes from `from`'s position to `to`'s. With hashing on, the
+    // SHA-256 of a copy that is Done is worked out meanwhile, for NextDigest.
+    CopyStatus Copy(platform::File& from, platform::File& to, std::int64_t count);
+    // The SHA-256 of the earliest Done copy whose digest has not been taken yet, waiting for the
+    // hashing thread where it is still at work. Taking it late lets the hashing overlap whatever
+    // the caller does next: flushing the piece, copying the next one.
+    Digest NextDigest();
 
   private:
     class Hasher;

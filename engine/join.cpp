@@ -170,6 +170,7 @@ bool PlanFromNames(SharedSettings& settings, JoinPlan& plan, platform::FileSyste
 // A target that is one of its own pieces would be written while it is read.
 bool TargetIsAPiece(const JoinPlan& plan, const std::string& extension,
                     platform::FileSystem& files) {
+    if (files.KindOf(plan.target) == EntryKind::Missing) return false;
     for (std::int64_t n = 1; n <= std::ssize(plan.lengths); ++n)
         if (files.IsSameFile(plan.target, PieceName(plan.target, n, extension))) return true;
     return false;
@@ -232,12 +233,17 @@ Outcome WriteJoin(SharedSettings& settings, const JoinPlan& plan, const Operatio
     if (!output) return RefuseJoin(settings);
 
     CopyLoop copier(plan.total, control, plan.Verified());
+    // A piece's digest is compared once the next piece is copied, so that hashing overlaps the
+    // copy; the last one before the new file takes the target's name.
+    const auto matchesList = [&](std::int64_t n) {
+        return !plan.Verified() ||
+               copier.NextDigest() == plan.digests[static_cast<std::size_t>(n - 1)];
+    };
     for (std::int64_t n = 1; n <= std::ssize(plan.lengths); ++n) {
         const auto index = static_cast<std::size_t>(n - 1);
         const auto piece = files.OpenForReading(PieceName(target, n, extension));
         if (!piece) return RefuseJoin(settings);
-        Digest digest{};
-        switch (copier.Copy(*piece, *output, plan.lengths[index], &digest)) {
+        switch (copier.Copy(*piece, *output, plan.lengths[index])) {
             case CopyStatus::Done:
                 break;
             case CopyStatus::Cancelled:
@@ -251,9 +257,12 @@ Outcome WriteJoin(SharedSettings& settings, const JoinPlan& plan, const Operatio
                 if (!plan.Verified()) return FailJoin(settings, target);
                 return FailChecked(settings, target, PieceText(n, messages::kPieceDamagedClose));
         }
-        if (plan.Verified() && digest != plan.digests[index])
-            return FailChecked(settings, target, PieceText(n, messages::kPieceDamagedClose));
+        if (n > 1 && !matchesList(n - 1))
+            return FailChecked(settings, target, PieceText(n - 1, messages::kPieceDamagedClose));
     }
+    const auto last = std::ssize(plan.lengths);
+    if (!matchesList(last))
+        return FailChecked(settings, target, PieceText(last, messages::kPieceDamagedClose));
     if (control.Cancelled()) {
         settings.StatusMessage = messages::kJoinCancelled;
         return Outcome::Cancelled;

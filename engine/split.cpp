@@ -90,10 +90,6 @@ bool DeleteStalePieces(const SharedSettings& settings, const std::string& base,
     }
 }
 
-bool WriteText(platform::File& file, const std::string& text) {
-    return file.Write(std::as_bytes(std::span(text.data(), text.size()))) && file.Flush();
-}
-
 // One run of the writing step: what it holds open and what it has made, so that a cancel can
 // take back exactly what this run wrote.
 class SplitRun {
@@ -125,6 +121,7 @@ class SplitRun {
             const Outcome outcome = WritePiece(n, *input, copier);
             if (outcome != Outcome::Done) return outcome;
         }
+        if (!checksum_->Flush()) return FailWritingPieces(settings_);
         if (!DeleteStalePieces(settings_, base_, plan_.pieces, files_)) return Fail();
         settings_.StatusMessage = messages::kSplitSucceeded;
         return Outcome::Done;
@@ -154,7 +151,7 @@ class SplitRun {
         checksum_ = files_.CreateNew(checksumPath_, permissions_);
         const ChecksumHeader header{FileNamePart(plan_.inputPath), plan_.size, plan_.chunk,
                                     plan_.pieces};
-        if (!checksum_ || !WriteText(*checksum_, ChecksumHeaderLine(header)))
+        if (!checksum_ || !WriteLine(ChecksumHeaderLine(header)))
             return FailWritingPieces(settings_);
         return Outcome::Done;
     }
@@ -168,8 +165,7 @@ class SplitRun {
         written_.push_back(piece);
         const std::int64_t length =
             n < plan_.pieces ? plan_.chunk : plan_.size - (n - 1) * plan_.chunk;
-        Digest digest{};
-        switch (copier.Copy(input, *output, length, &digest)) {
+        switch (copier.Copy(input, *output, length)) {
             case CopyStatus::Done:
                 break;
             case CopyStatus::Cancelled:
@@ -180,10 +176,19 @@ class SplitRun {
             case CopyStatus::InputFailed:
                 return Fail();  // the input could not be read whole
         }
+        // The piece is on the medium before its line is written, so the list never names a
+        // piece that a power cut could take back; the hashing thread finishes meanwhile.
         if (!output->Flush()) return FailWritingPieces(settings_);
-        if (!WriteText(*checksum_, ChecksumLine(digest, FileNamePart(piece))))
+        if (!WriteLine(ChecksumLine(copier.NextDigest(), FileNamePart(piece))))
             return FailWritingPieces(settings_);
         return Outcome::Done;
+    }
+
+    // Adds a line to the checksum file at once, where every reader sees it and a killed split
+    // leaves it; the file is flushed to the medium once, when the last piece is written. A power
+    // cut before that can only take lines away, and the file then says it is incomplete.
+    bool WriteLine(const std::string& line) {
+        return checksum_->Write(std::as_bytes(std::span(line.data(), line.size())));
     }
 
     // Takes back what this run wrote: its pieces, its checksum file, and the placeholder when

@@ -288,8 +288,9 @@ class PosixFileSystem final : public FileSystem {
 
     bool IsSameFile(const std::string& first, const std::string& second) override {
         const auto one = StatOf(first, true);
+        if (!one) return false;
         const auto two = StatOf(second, true);
-        return one && two && one->st_dev == two->st_dev && one->st_ino == two->st_ino;
+        return two && one->st_dev == two->st_dev && one->st_ino == two->st_ino;
     }
 
     bool IsLocked(const std::string& path) override {
