@@ -1,5 +1,6 @@
 // Runs one split or one join through the engine, for timing against other tools from a
-// script. Prints the process's peak resident memory on stderr as "peak_rss_kib=N".
+// script. Prints the process's peak resident memory on stderr as "peak_rss_kib=N", and after a
+// join whether it checked the pieces against a checksum file as "verified=yes" or "verified=no".
 //
 // Usage: tessel_bench split FILE OUTDIR CHUNK
 //        tessel_bench join TARGET
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "engine/join.h"
+#include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 
@@ -54,6 +56,9 @@ int Join(const std::string& target) {
     tessel::SharedSettings settings;
     tessel::SetStartupDefaults(settings);
     const bool succeeded = tessel::JoinFiles(settings, target);
+    if (succeeded)
+        std::fprintf(stderr, "verified=%s\n",
+                     settings.StatusMessage == tessel::messages::kJoinVerified ? "yes" : "no");
     return Finish(succeeded, settings);
 }
 
