@@ -357,7 +357,7 @@ Each row times one of Tessel's operations against another way to the same end:
                                         was removed, so nothing is checked, against cat.
 Media: memory = /dev/shm; disk = ext4 under the build folder; xfs (reflink=1) and btrfs = loop
 images on that disk. Off memory every GNU side ends with 'sync' of the files it wrote; Tessel
-flushes for itself (the split each piece and its checksum line, the join once at its end).
+flushes for itself (the split each piece, then its checksum file once; the join once at its end).
 ratio = Tessel's best time / the other side's best time (the target is checked on it);
 median = the same ratio of the median times, for judging noise.
 Targets (ratio at most):
