@@ -15,20 +15,8 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 
 step() { printf -- '-- %s\n' "$*"; }
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Waits up to 20 s for the command to succeed.
-wait_for() {
-    local tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -ge 200 ] && return 1
-        sleep 0.1
-    done
-}
+# shellcheck source=SCRIPTDIR/../tests/support/display.sh
+source tests/support/display.sh
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessel-package-XXXXXX")
 xvfb_pid=""
@@ -130,14 +118,7 @@ echo "the MIME database knows both types and offers Tessel for them"
 
 # ---- Start the installed Tessel -------------------------------------------------------------
 step "starting /usr/bin/tessel under Xvfb"
-display=90
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-    display=$((display + 1))
-done
-export DISPLAY=":${display}"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for xdotool getdisplaygeometry || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+start_xvfb
 
 # Three pieces of a file and the empty file the split leaves beside them, as a user receives.
 pieces=$work/pieces

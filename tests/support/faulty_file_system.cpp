@@ -43,10 +43,12 @@ class FaultGate {
     std::int64_t read_ = 0;
 };
 
-class FaultyFile final : public File {
+// An open file of either kind (a plain file, or a join's new file) whose calls pass its gate.
+template <typename Kind>
+class Faulty : public Kind {
   public:
-    FaultyFile(std::unique_ptr<File> inner, FaultyFileSystem::Faults faults,
-               std::shared_ptr<int> openCount)
+    Faulty(std::unique_ptr<Kind> inner, FaultyFileSystem::Faults faults,
+           std::shared_ptr<int> openCount)
         : inner_(std::move(inner)), gate_(faults, std::move(openCount)) {}
 
     std::optional<std::size_t> Read(std::span<std::byte> into) override {
@@ -55,27 +57,17 @@ class FaultyFile final : public File {
     bool Write(std::span<const std::byte> bytes) override { return gate_.Write(*inner_, bytes); }
     bool Flush() override { return gate_.Flush(*inner_); }
 
-  private:
-    std::unique_ptr<File> inner_;
+  protected:
+    std::unique_ptr<Kind> inner_;
     FaultGate gate_;
 };
 
-class FaultyReplacement final : public platform::Replacement {
+using FaultyFile = Faulty<File>;
+
+class FaultyReplacement final : public Faulty<platform::Replacement> {
   public:
-    FaultyReplacement(std::unique_ptr<platform::Replacement> inner, FaultyFileSystem::Faults faults,
-                      std::shared_ptr<int> openCount)
-        : inner_(std::move(inner)), gate_(faults, std::move(openCount)) {}
-
-    std::optional<std::size_t> Read(std::span<std::byte> into) override {
-        return gate_.Read(*inner_, into);
-    }
-    bool Write(std::span<const std::byte> bytes) override { return gate_.Write(*inner_, bytes); }
-    bool Flush() override { return gate_.Flush(*inner_); }
+    using Faulty::Faulty;
     bool Commit() override { return !gate_.failCommit() && inner_->Commit(); }
-
-  private:
-    std::unique_ptr<platform::Replacement> inner_;
-    FaultGate gate_;
 };
 
 }  // namespace

@@ -47,31 +47,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
+# shellcheck source=SCRIPTDIR/../support/display.sh
+source "$here/../support/display.sh"
 
-# Waits up to 20 s for the command to succeed.
-wait_for() {
-    local tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -ge 200 ] && return 1
-        sleep 0.1
-    done
-}
-
-# A display number nobody uses.
-display=90
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-    display=$((display + 1))
-done
-export DISPLAY=":${display}"
 # Without backing store, so that only Tessel itself can bring back what a covering window hid.
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset -bs >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for xdotool getdisplaygeometry || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+start_xvfb -bs
 
 input="$work/sample.bin"
 out="$work/out"
