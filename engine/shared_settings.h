@@ -1,8 +1,10 @@
-// The values the window hands to the engine and the engine hands back.
+// The values the window hands to the engine and the engine's results hand back to the window.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "engine/report.h"
 
 namespace tessel {
 
@@ -22,5 +24,9 @@ inline constexpr std::int64_t kDefaultChunkSize = 1457644;
 // Gives the settings their start-up values: OutputFolder, PieceExtension, InfoMessage and
 // ChunkSize, in that order. StatusMessage and PieceCount are left as they are.
 void SetStartupDefaults(SharedSettings& settings);
+
+// Takes an operation's texts into the settings: its status always, its information message
+// where it gives one.
+void TakeReport(SharedSettings& settings, const Report& report);
 
 }  // namespace tessel
