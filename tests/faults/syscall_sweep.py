@@ -72,6 +72,12 @@ ERRORS = ("EIO", "ENOSPC", "EACCES")
 FIRST_OCCURRENCES = 32
 SAMPLED_OCCURRENCES = 8
 RUN_TIMEOUT = 30
+# A run whose fault missed its call is made again this many times in all: a sanitizer's run time
+# makes calls of its own (writes to a pipe to probe memory) whose number varies between runs.
+ATTEMPTS = 3
+# Builds instrumented by sanitizers (the test script sets this) run many times slower: there each
+# call fails once, with the errors in turn, rather than once with each.
+SANITIZED = os.environ.get("TESSEL_SANITIZED") == "1"
 # Calls that move bytes, which the preloaded library can cut short.
 MOVING_CALLS = {"read", "__read_chk", "write", "pread", "pread64", "pwrite", "pwrite64",
                 "copy_file_range"}
@@ -223,15 +229,23 @@ class Entry:
     regular: bool
 
 
+SUBFOLDERS = ("src", "out")
+
+
 def snapshot(folder):
+    """Everything in a run's folder, by its path there ("out/data.bin.1.BRK"); anything beside
+    src/ and out/, or in a folder below them, is listed too, under its own path."""
     state = {}
-    for sub in ("src", "out"):
-        for name in sorted(os.listdir(os.path.join(folder, sub))):
-            path = os.path.join(folder, sub, name)
+    for top, folders, files in os.walk(folder):
+        for name in sorted(files + folders):
+            path = os.path.join(top, name)
+            key = os.path.relpath(path, folder)
+            if key in SUBFOLDERS:
+                continue
             info = os.lstat(path)
             regular = os.path.isfile(path) and not os.path.islink(path)
             data = open(path, "rb").read() if regular else b""
-            state[f"{sub}/{name}"] = Entry(data, info.st_mode & 0o7777, regular)
+            state[key] = Entry(data, info.st_mode & 0o7777, regular)
     return state
 
 
@@ -315,7 +329,9 @@ class Checker:
                           f"mode {now.mode:04o})")
 
     def allowed_name(self, key):
-        sub, name = key.split("/", 1)
+        sub, _, name = key.rpartition("/")
+        if sub not in SUBFOLDERS:
+            return False
         if sub == "src":
             return name == NAME
         if name in (NAME, NAME + LIST_SUFFIX) or re.fullmatch(
@@ -332,7 +348,7 @@ class Checker:
 
     def permission_limit(self):
         if self.scenario.operation == "split":
-            return self.before[f"src/{NAME}"].mode
+            return self.before[f"src/{NAME}"].mode & ~UMASK
         limit = 0o7777
         for key, entry in self.before.items():
             if key.endswith(EXTENSION):
@@ -461,11 +477,20 @@ def strace_command(log, trace, inject=None):
     return command + ["--seccomp-bpf", "-e", f"trace={trace}", "-e", f"inject={trace}:{inject}"]
 
 
+def traced_environment():
+    """LeakSanitizer stops the world through ptrace, which a traced process cannot: under strace
+    a sanitized driver checks everything but leaks (the runs with the preloaded library, untraced,
+    still check those)."""
+    options = os.environ.get("ASAN_OPTIONS")
+    return dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") + "detect_leaks=0")
+
+
 def learn_strace(scenario, folder, logs):
     """Runs cleanly under strace; the calls that touch the folder, as call -> [(n, target)]."""
     prefix = os.path.join(logs, "clean")
     result = subprocess.run(strace_command(prefix, None) + scenario.command(folder),
-                            capture_output=True, text=True, timeout=RUN_TIMEOUT)
+                            env=traced_environment(), capture_output=True, text=True,
+                            timeout=RUN_TIMEOUT)
     calls = {}
     for log in sorted(f for f in os.listdir(logs) if f.startswith("clean.")):
         counts = {}
@@ -510,16 +535,16 @@ def sample(occurrences):
                    for i in range(SAMPLED_OCCURRENCES)]
 
 
+def errors_for(index):
+    return [ERRORS[index % len(ERRORS)]] if SANITIZED else ERRORS
+
+
 def plan_faults(strace_calls, shim_calls, use_strace):
     faults = []
-    if use_strace:
-        for call, found in sorted(strace_calls.items()):
-            for n, target in sample(found):
-                faults += [Fault("strace", call, n, error, target) for error in ERRORS]
-    else:
-        for call, found in sorted(shim_calls.items()):
-            for n, _, target in sample(found):
-                faults += [Fault("shim", call, n, error, target) for error in ERRORS]
+    method, calls = ("strace", strace_calls) if use_strace else ("shim", shim_calls)
+    for call, found in sorted(calls.items()):
+        for index, (n, *_, target) in enumerate(sample(found)):
+            faults += [Fault(method, call, n, error, target) for error in errors_for(index)]
     for call, found in sorted(shim_calls.items()):
         if call in MOVING_CALLS:
             movable = [(n, size, target) for n, size, target in found if size > 1]
@@ -535,6 +560,8 @@ class Sweep:
     workspace: str
     shim: str
     originals: Originals
+    use_strace: bool
+    use_shim: bool
     keep: bool = False
 
 
@@ -542,7 +569,8 @@ def fault_command(fault, scenario, folder, log, shim):
     """The command and environment of one faulted run."""
     if fault.method == "strace":
         inject = f"error={fault.action}:when={fault.occurrence}"
-        return strace_command(log, fault.call, inject) + scenario.command(folder), None
+        return strace_command(log, fault.call, inject) + scenario.command(folder), \
+            traced_environment()
     return scenario.command(folder), shim_environment(shim, folder, log, fault)
 
 
@@ -565,6 +593,19 @@ def fresh_copy(template, folder):
 
 
 def run_fault(sweep, scenario, template, fault, index):
+    """One faulted run and its checks, made again where the fault missed its call; the problems
+    found, the number of runs made, and what replaying it needs."""
+    for attempt in range(1, ATTEMPTS + 1):
+        problems, *replay = run_fault_once(sweep, scenario, template, fault, f"{index}.{attempt}")
+        if not problems or not problems[-1].startswith(MISSED):
+            break
+    return problems, attempt, *replay
+
+
+MISSED = "the fault missed its call"
+
+
+def run_fault_once(sweep, scenario, template, fault, index):
     folder = os.path.join(sweep.workspace, "runs", f"{index}")
     log = folder + ".log"
     fresh_copy(template, folder)
@@ -578,10 +619,10 @@ def run_fault(sweep, scenario, template, fault, index):
     checker = Checker(scenario, sweep.originals, before)
     problems = checker.check(folder, result, sweep.keep)
     landed = injected_target(fault, log, folder)
-    if landed is None:
-        problems.append("the fault never fired: the calls differ from the clean run's")
-    elif landed != fault.target:
-        problems.append(f"the fault hit {landed}, not {fault.target} as in the clean run")
+    if landed != fault.target:
+        problems.append(f"{MISSED} ({ATTEMPTS} attempts): it "
+                        + (f"hit {landed}" if landed else "never fired")
+                        + f", not {fault.target} as in the clean run")
     if not sweep.keep:
         shutil.rmtree(folder, ignore_errors=True)
         if os.path.exists(log):
@@ -599,9 +640,9 @@ def clean_problems(sweep, scenario, template, name, runner):
     result, learned = runner(folder, logs)
     problems = Checker(scenario, sweep.originals, before).check(folder, result)
     if result is not None and (result.returncode == 0) != scenario.clean_succeeds:
-        problems.append("the clean run " + ("failed: " + (parse_output(result)[0] or "")
-                                            if scenario.clean_succeeds else "succeeded"))
-    return problems, learned
+        problems.append("it " + ("failed: " + (parse_output(result)[0] or "")
+                                 if scenario.clean_succeeds else "succeeded"))
+    return [f"({name}) {problem}" for problem in problems], learned
 
 
 def replay_hint(arguments, fault_id):
@@ -613,7 +654,7 @@ def replay_hint(arguments, fault_id):
 def print_replay(problems, command, environment, folder, log):
     print("command:")
     shown_environment = [f"{key}={shlex.quote(value)}" for key, value in (environment or {}).items()
-                         if key.startswith("TESSEL_FAULT") or key == "LD_PRELOAD"]
+                         if key.startswith("TESSEL_FAULT") or key in ("LD_PRELOAD", "ASAN_OPTIONS")]
     print("  " + " ".join(shown_environment + [shlex.quote(part) for part in command]))
     print(f"folder kept: {folder} (after the next join), {folder}{AS_LEFT} (as the run left it)")
     print(f"log: {log}\nwhat the run left:")
@@ -624,13 +665,14 @@ def print_replay(problems, command, environment, folder, log):
 
 def probe_methods(shim, workspace):
     """Whether tracing works here, and whether the preloaded library sees a program's calls."""
-    traced = subprocess.run([STRACE, "-qq", "-o", os.devnull, "true"], capture_output=True)
+    traced = shutil.which(STRACE) is not None and subprocess.run(
+        [STRACE, "-qq", "-o", os.devnull, "true"], capture_output=True).returncode == 0
     probe = os.path.join(workspace, "probe")
     os.makedirs(probe)
     log = os.path.join(workspace, "probe.log")
     subprocess.run(["cat", os.path.join(probe, "missing")], env=shim_environment(shim, probe, log),
                    capture_output=True)
-    return shutil.which(STRACE) is not None and traced.returncode == 0, os.path.exists(log)
+    return traced, os.path.exists(log)
 
 
 def scratch_space():
@@ -641,82 +683,121 @@ def scratch_space():
     return None
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--driver", required=True, help="the command that runs one operation")
     parser.add_argument("--shim", required=True, help="the preloaded fault library")
     parser.add_argument("--jobs", type=int, default=min(2, os.cpu_count() or 1))
     parser.add_argument("--only", help="replay one run, as printed with its failure")
+    parser.add_argument("--scenarios", help="sweep only these scenarios, named with commas")
     parser.add_argument("--keep", action="store_true", help="keep every run's folder")
     parser.add_argument("--without-strace", action="store_true",
                         help="fail calls through the preloaded library, as where ptrace is denied")
-    arguments = parser.parse_args()
+    return parser.parse_args()
+
+
+def chosen_scenarios(arguments, scenarios):
+    if arguments.only:
+        names = [arguments.only.split(":")[0]]
+    elif arguments.scenarios:
+        names = arguments.scenarios.split(",")
+    else:
+        return scenarios
+    chosen = [(scenario, template) for scenario, template in scenarios if scenario.name in names]
+    if len(chosen) != len(names):
+        sys.exit(f"no scenario among {', '.join(names)} in this sweep")
+    return chosen
+
+
+def learn(sweep, scenario, template):
+    """The clean runs, checked as any other: their problems, their number, and the faults that
+    the calls they made give."""
+    problems, learned_strace, learned_shim = [], {}, {}
+    if sweep.use_strace:
+        found, learned_strace = clean_problems(
+            sweep, scenario, template, "strace",
+            lambda folder, logs: learn_strace(scenario, folder, logs))
+        problems += found
+    if sweep.use_shim:
+        found, learned_shim = clean_problems(
+            sweep, scenario, template, "shim",
+            lambda folder, logs: learn_shim(scenario, folder, logs, sweep.shim))
+        problems += found
+    faults = plan_faults(learned_strace, learned_shim, sweep.use_strace)
+    calls = learned_strace if sweep.use_strace else learned_shim
+    short = sum(1 for fault in faults if fault.action == "short")
+    print(f"{scenario.name}: {sum(len(found) for found in calls.values())} calls on its files ("
+          + ", ".join(f"{call} {len(found)}" for call, found in sorted(calls.items()))
+          + f"); {len(faults) - short} runs with a call failing, {short} with one cut short")
+    return problems, sweep.use_strace + sweep.use_shim, faults
+
+
+def sweep_scenario(sweep, pool, scenario, template, first_index, arguments):
+    """Every faulted run of one scenario: the number of runs made and the failures."""
+    problems, runs, faults = learn(sweep, scenario, template)
+    failures = [f"FAIL {scenario.name} clean run: {'; '.join(problems)}"] if problems else []
+    futures = {pool.submit(run_fault, sweep, scenario, template, fault, first_index + i): fault
+               for i, fault in enumerate(faults)}
+    for future in concurrent.futures.as_completed(futures):
+        fault = futures[future]
+        problems, attempts, *_ = future.result()
+        runs += attempts
+        if problems:
+            failures.append(f"FAIL {fault.id(scenario.name)} ({fault.target}): "
+                            f"{'; '.join(problems)}\n"
+                            f"     replay: {replay_hint(arguments, fault.id(scenario.name))}")
+    return runs, failures
+
+
+def replay(sweep, arguments, scenario, template):
+    problems, _, faults = learn(sweep, scenario, template)
+    if problems:
+        print(f"the clean run: {'; '.join(problems)}")
+    faults = [fault for fault in faults if fault.id(scenario.name) == arguments.only]
+    if not faults:
+        sys.exit(f"no run {arguments.only} in this sweep")
+    problems, _, *kept = run_fault(sweep, scenario, template, faults[0], 0)
+    print_replay(problems, *kept)
+    return 0
+
+
+def print_methods(sweep, arguments):
+    print(f"System-call fault sweep: driver {arguments.driver}")
+    print("faults through " + ("strace" if sweep.use_strace else "the preloaded library (no ptrace)")
+          + ("; short reads and writes through the preloaded library" if sweep.use_shim else
+             "; SHORT READS AND WRITES NOT SWEPT: the preloaded library sees no call here"))
+    if SANITIZED:
+        print("sanitized build: each call fails once, with " + ", ".join(ERRORS) + " in turn")
+    print("left out: calls on other files (loader, OpenSSL's configuration, the driver's own "
+          "output)" + ("; close, which strace cannot fail and still release" if sweep.use_strace
+                       else ""))
+
+
+def main():
+    arguments = parse_arguments()
     DRIVER[:] = shlex.split(arguments.driver)
     os.umask(UMASK)
     started = time.monotonic()
-
     workspace = tempfile.mkdtemp(prefix="tessel-sweep.", dir=scratch_space())
-    sweep = Sweep(workspace, os.path.abspath(arguments.shim), make_originals(),
-                  keep=arguments.keep or arguments.only is not None)
-    use_strace, use_shim = probe_methods(sweep.shim, workspace)
-    use_strace = use_strace and not arguments.without_strace
+    shim = os.path.abspath(arguments.shim)
+    use_strace, use_shim = probe_methods(shim, workspace)
     if not use_strace and not use_shim:
         print("SKIP: this system allows neither tracing (ptrace) nor preloading (LD_PRELOAD)")
         shutil.rmtree(workspace)
         return 77
-    only = arguments.only.split(":") if arguments.only else None
-    scenarios = build_scenarios(workspace, sweep.originals)
-    if only is not None:
-        scenarios = [(s, t) for s, t in scenarios if s.name == only[0]]
-        if not scenarios:
-            sys.exit(f"no scenario {only[0]}")
+    sweep = Sweep(workspace, shim, make_originals(), use_strace and not arguments.without_strace,
+                  use_shim, keep=arguments.keep or arguments.only is not None)
+    scenarios = chosen_scenarios(arguments, build_scenarios(workspace, sweep.originals))
+    print_methods(sweep, arguments)
+    if arguments.only:
+        return replay(sweep, arguments, *scenarios[0])
 
-    print(f"System-call fault sweep: driver {arguments.driver}")
-    print("faults through " + ("strace" if use_strace else "the preloaded library (no ptrace)")
-          + ("; short reads and writes through the preloaded library" if use_shim else
-             "; SHORT READS AND WRITES NOT SWEPT: the preloaded library sees no call here"))
-    print("left out: calls on other files (loader, OpenSSL's configuration, the driver's own "
-          "output)" + ("; close, which strace cannot fail and still release" if use_strace else ""))
     failures, runs = [], 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, arguments.jobs)) as pool:
         for scenario, template in scenarios:
-            learned_strace, learned_shim = {}, {}
-            problems = []
-            if use_strace:
-                found, learned_strace = clean_problems(
-                    sweep, scenario, template, "strace",
-                    lambda folder, logs: learn_strace(scenario, folder, logs))
-                problems += found
-            if use_shim:
-                found, learned_shim = clean_problems(
-                    sweep, scenario, template, "shim",
-                    lambda folder, logs: learn_shim(scenario, folder, logs, sweep.shim))
-                problems += found
-            runs += 1
-            if problems and only is None:
-                failures.append(f"FAIL {scenario.name} clean run: {'; '.join(problems)}")
-            faults = plan_faults(learned_strace, learned_shim, use_strace)
-            if only is not None:
-                faults = [f for f in faults if f.id(scenario.name) == arguments.only]
-                if not faults:
-                    sys.exit(f"no run {arguments.only} in this sweep")
-                print_replay(*run_fault(sweep, scenario, template, faults[0], 0))
-                return 0
-            kinds = learned_strace if use_strace else learned_shim
-            short = sum(1 for fault in faults if fault.action == "short")
-            print(f"{scenario.name}: {sum(len(v) for v in kinds.values())} calls on its files ("
-                  + ", ".join(f"{call} {len(found)}" for call, found in sorted(kinds.items()))
-                  + f"); {len(faults) - short} runs with a call failing, {short} with one cut short")
-            futures = {pool.submit(run_fault, sweep, scenario, template, fault, runs + i): fault
-                       for i, fault in enumerate(faults)}
-            runs += len(faults)
-            for future in concurrent.futures.as_completed(futures):
-                fault = futures[future]
-                problems = future.result()[0]
-                if problems:
-                    failures.append(
-                        f"FAIL {fault.id(scenario.name)} ({fault.target}): {'; '.join(problems)}"
-                        f"\n     replay: {replay_hint(arguments, fault.id(scenario.name))}")
+            made, failed = sweep_scenario(sweep, pool, scenario, template, runs, arguments)
+            runs += made
+            failures += failed
     for line in sorted(failures):
         print(line)
     print(f"{runs} runs in {time.monotonic() - started:.0f} s: "
