@@ -34,11 +34,15 @@ Calls left out, and why:
   - close, under strace only: Linux releases the descriptor even when close fails, but a tracer
     that fails the call skips it, so the descriptor would stay open and the run would be charged
     with a leak the program did not make. The preloaded library fails close soundly (it closes,
-    then reports the error) and does sweep it.
+    then reports the error) and does sweep it;
+  - leaks, under strace only, in builds with the sanitizers: LeakSanitizer cannot stop a traced
+    process. The clean runs and those with the preloaded library still check them.
 
-Usage: syscall_sweep.py --driver COMMAND --shim LIBRARY [--jobs N] [--only ID] [--keep]
+Usage: syscall_sweep.py --driver COMMAND --shim LIBRARY [--jobs N] [--scenarios A,B] [--keep]
+                        [--without-strace] [--only ID]
   --only ID replays one run (as printed with each failure), keeps its folder and shows the exact
-  command and what the run left. Exit status: 0 when every run kept every promise, 1 when one did
+  command and what the run left; --without-strace fails the calls through the preloaded library
+  as where ptrace is denied. Exit status: 0 when every run kept every promise, 1 when one did
   not, 77 when neither tracing nor preloading works here.
 """
 
@@ -111,7 +115,8 @@ def pieces_for(length):
 
 # ---------------------------------------------------------------------------------------------
 # Scenarios: the folder a run works in holds src/ (the split's input) and out/ (the output
-# folder, where the join's target and pieces lie). Originals stay outside, in the sweep's ref/.
+# folder, where the join's target and pieces lie). Each run gets a fresh copy of its scenario's
+# template; the original bytes are kept apart, in memory, to compare with.
 
 @dataclasses.dataclass
 class Originals:
@@ -132,7 +137,7 @@ class Scenario:
     operation: str          # "split" or "join"
     batch: bool = False
     clean_succeeds: bool = True
-    # What a join of out/NAME may rebuild and call a success: None stands for "no file".
+    # What a join of out/NAME may rebuild and call a success.
     acceptable_targets: tuple = ()
 
     def command(self, folder):
@@ -257,6 +262,13 @@ def parse_output(result):
             (int(descriptors.group(1)), int(descriptors.group(2))) if descriptors else None)
 
 
+def sanitizer_report(result):
+    """The summary a sanitizer printed, if any: UndefinedBehaviorSanitizer may exit with 1, as a
+    failure does."""
+    match = re.search(r"^SUMMARY: (.*)$|runtime error: (.*)$", result.stderr, re.M)
+    return (match.group(1) or match.group(2)) if match else None
+
+
 def describe(data, originals):
     for label, known in (("the original", originals.new), ("the older original", originals.old),
                          ("the older target", originals.older_target), ("empty", b"")):
@@ -278,9 +290,6 @@ class Checker:
     def check(self, folder, result, keep=False):
         """Every promise of one run; the list of those broken. With `keep`, the folder as the run
         left it is kept beside it, since the join run afterwards changes it."""
-        if result is None:
-            self.fail(f"hung (no end within {RUN_TIMEOUT} s)")
-            return self.problems
         after = snapshot(folder)
         if keep:
             fresh_copy(folder, folder + AS_LEFT)
@@ -295,6 +304,11 @@ class Checker:
         return self.problems
 
     def check_report(self, result):
+        if result is None:
+            self.fail(f"hung (no end within {RUN_TIMEOUT} s)")
+            return False
+        if sanitizer_report(result):
+            self.fail(f"a sanitizer reported: {sanitizer_report(result)}")
         if result.returncode not in (0, 1):
             self.fail(f"ended with exit status {result.returncode} (a crash or a signal)")
             return False
@@ -388,7 +402,7 @@ class Checker:
             if now is None or now.data != self.originals.new:
                 self.fail("reported success without the original in the target")
             return
-        data = after[f"src/{NAME}"].data if f"src/{NAME}" in after else b""
+        data = self.before[f"src/{NAME}"].data
         count = pieces_for(len(data))
         for n in range(1, count + 1):
             piece = after.get(f"out/{piece_name(n)}")
@@ -427,6 +441,8 @@ class Checker:
         except subprocess.TimeoutExpired:
             self.fail("the next join hung")
             return
+        if sanitizer_report(result):
+            self.fail(f"in the next join a sanitizer reported: {sanitizer_report(result)}")
         if result.returncode not in (0, 1):
             self.fail(f"the next join ended with exit status {result.returncode}")
         elif result.returncode == 0:
@@ -486,7 +502,9 @@ def traced_environment():
 
 
 def learn_strace(scenario, folder, logs):
-    """Runs cleanly under strace; the calls that touch the folder, as call -> [(n, target)]."""
+    """Runs cleanly under strace; the calls that touch the folder, as call -> [(n, target)].
+    strace counts each call per thread, so each thread's log is counted on its own; a fault at N
+    then lands on the Nth such call of every thread that makes one."""
     prefix = os.path.join(logs, "clean")
     result = subprocess.run(strace_command(prefix, None) + scenario.command(folder),
                             env=traced_environment(), capture_output=True, text=True,
