@@ -98,7 +98,8 @@ DRIVER = []
 
 
 def split_command(input_path, output_folder, batch):
-    return DRIVER + ["split", input_path, output_folder, str(CHUNK)] + (["--batch"] if batch else [])
+    batch_option = ["--batch"] if batch else []
+    return DRIVER + ["split", input_path, output_folder, str(CHUNK)] + batch_option
 
 
 def join_command(target):
@@ -531,7 +532,8 @@ def shim_environment(shim, folder, log, fault=None):
 
 
 def learn_shim(scenario, folder, logs, shim):
-    """Runs cleanly with the library preloaded; its counted calls as call -> [(n, bytes, target)]."""
+    """Runs cleanly with the library preloaded; its counted calls, as
+    call -> [(n, bytes, target)]."""
     log = os.path.join(logs, "shim-clean")
     result = subprocess.run(scenario.command(folder), env=shim_environment(shim, folder, log),
                             capture_output=True, text=True, timeout=RUN_TIMEOUT)
@@ -781,7 +783,8 @@ def replay(sweep, arguments, scenario, template):
 
 def print_methods(sweep, arguments):
     print(f"System-call fault sweep: driver {arguments.driver}")
-    print("faults through " + ("strace" if sweep.use_strace else "the preloaded library (no ptrace)")
+    print("faults through "
+          + ("strace" if sweep.use_strace else "the preloaded library (no ptrace)")
           + ("; short reads and writes through the preloaded library" if sweep.use_shim else
              "; SHORT READS AND WRITES NOT SWEPT: the preloaded library sees no call here"))
     if SANITIZED:
