@@ -14,6 +14,7 @@ packages=(
     wine wine64
     util-linux coreutils procps locales e2fsprogs fuse2fs
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info strace
+    python3
 )
 
 sudo=""
