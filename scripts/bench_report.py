@@ -276,12 +276,11 @@ Targets (ratio at most; at every chunk size measured unless sizes are named):
   {GNU_WAY_TARGETS['disk']:.2f}  split and join against the GNU way, on the disk, xfs and btrfs;
   {SHARED_EXTENTS_JOIN_TARGET:.2f}  join against the GNU way, on xfs and btrfs at {LARGE_CHUNK};
   {UNCHECKED_JOIN_TARGET:.2f}  the join without a checksum file against cat, on every medium;
-  {RECOVERY_SPLIT_TARGETS[1]:.2f}  split with 1 recovery piece against none, in memory and on the
-        disk, at {SIZES};
-  {RECOVERY_SPLIT_TARGETS[4]:.2f}  split with 4 recovery pieces against none, there too;
-  {REBUILD_JOIN_TARGET:.2f}  join that rebuilds one piece against one that rebuilds none, there too;
-and Tessel's peak RSS under {RSS_LIMIT_MIB} MiB everywhere, under {RECOVERY_RSS_LIMIT_MIB} MiB with
-recovery pieces.
+With recovery pieces, in memory and on the disk, at {SIZES}:
+  {RECOVERY_SPLIT_TARGETS[1]:.2f}  split with 1 recovery piece against the same split with none;
+  {RECOVERY_SPLIT_TARGETS[4]:.2f}  split with 4 recovery pieces against the same split with none;
+  {REBUILD_JOIN_TARGET:.2f}  join that rebuilds one piece against one that rebuilds none.
+Peak RSS: under {RSS_LIMIT_MIB} MiB, and under {RECOVERY_RSS_LIMIT_MIB} MiB with recovery pieces.
 info = no target: in memory a checked copy is bound by hashing (its target is the floor), and
 on xfs and btrfs cat shares the pieces' extents and reads no byte, while a checked join reads
 and hashes every one, so there the join's targets are the GNU way and, without a checksum
