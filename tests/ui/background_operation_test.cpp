@@ -152,7 +152,7 @@ class BusyWindowTest : public MainWindowTest {
         WriteFile(input, PatternBytes(size));
         Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(input));
         Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(out));
-        Find<QListWidget>("lstFormat")->setCurrentRow(10);  // Custom
+        Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
         Find<QLineEdit>("txtFileChunk")->setText(chunk);
         files.Close();
     }
