@@ -211,7 +211,7 @@ TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) 
     EXPECT_EQ(fileName->text(), QString::fromStdString(input));
     EXPECT_EQ(Find<QLineEdit>("txtFolder")->text(), QString::fromStdString(out));
     EXPECT_EQ(chunk->text(), "1000");
-    EXPECT_EQ(list->currentRow(), 10);
+    EXPECT_EQ(list->currentRow(), kCustomRow);
     EXPECT_FALSE(Find<QCheckBox>("chkBatchFile")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(out + "/data.bin.bat"));
 
