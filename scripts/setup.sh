@@ -12,7 +12,7 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick
     at-spi2-core python3-pyatspi dbus-daemon
     wine wine64
-    util-linux coreutils procps locales e2fsprogs fuse2fs
+    util-linux coreutils procps locales e2fsprogs fuse2fs dosfstools mtools
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info strace
     python3
 )
