@@ -54,11 +54,18 @@ tessel::SharedSettings StartSettings() {
 // The split as the window runs it: the check, the writing, and the batch file after both unless
 // the check refused to touch the disk at all.
 bool Split(tessel::SharedSettings& settings, const std::string& input, bool batch) {
-    const tessel::SplitCheck check = tessel::CheckSplit(settings, input);
-    const bool split =
-        check.plan && tessel::WriteSplit(settings, *check.plan) == tessel::Outcome::Done;
+    const tessel::SplitCheck check =
+        tessel::CheckSplit(tessel::SplitRequestFrom(settings, input));
+    if (check.pieceCount) settings.PieceCount = *check.pieceCount;
+    tessel::TakeReport(settings, check.report);
+    bool split = false;
+    if (check.plan) {
+        const auto result = tessel::WriteSplit(*check.plan);
+        tessel::TakeReport(settings, result.report);
+        split = result.report.Done();
+    }
     std::printf("status: %s\n", settings.StatusMessage.c_str());
-    if (!batch || (!check.plan && check.leaveDiskAlone)) return split;
+    if (!batch || check.report.outcome == tessel::Outcome::Refused) return split;
     tessel::WriteMergeBatch(settings, input);
     // The batch writer reports a failure in the information text only.
     const bool batchWritten =
