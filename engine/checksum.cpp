@@ -9,7 +9,7 @@
 namespace tessel {
 namespace {
 
-constexpr char kHeaderOpen[] = "# Tessel checksums:";
+constexpr auto& kHeaderOpen = product::kChecksumHeader;
 constexpr std::size_t kHexDigits = 64;
 constexpr char kHex[] = "0123456789abcdef";
 constexpr std::string_view kTagOpen = "SHA256 (";

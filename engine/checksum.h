@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/piece_naming.h"
+#include "tessel/product.h"
 
 namespace tessel {
 
@@ -45,7 +46,7 @@ struct ChecksumHeader {
 
 // The checksum file beside the pieces: the piece's name with this instead of the piece number
 // and extension, e.g. report.doc.sha256.
-inline constexpr char kChecksumSuffix[] = ".sha256";
+inline constexpr auto& kChecksumSuffix = product::kChecksumSuffix;
 
 // The longest line a checksum file may hold, and so the longest file: one line for each of the
 // most pieces and the header. Anything longer is no list Tessel can have to read.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/report.h"
+#include "tessel/product.h"
 
 namespace tessel {
 
@@ -18,7 +19,7 @@ struct SharedSettings {
 };
 
 // Defaults every start begins from; nothing is read from or saved to disk.
-inline constexpr char kDefaultPieceExtension[] = ".BRK";
+inline constexpr auto& kDefaultPieceExtension = product::kPieceExtension;
 inline constexpr std::int64_t kDefaultChunkSize = 1457644;
 
 // Gives the settings their start-up values: OutputFolder, PieceExtension, InfoMessage and

@@ -13,7 +13,7 @@ packages=(
     at-spi2-core python3-pyatspi dbus-daemon
     wine wine64
     util-linux coreutils procps locales e2fsprogs fuse2fs dosfstools mtools
-    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info strace
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info libglib2.0-bin strace
     python3
 )
 

@@ -32,8 +32,8 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kChunk = 4096;
 constexpr std::int64_t kInputSize = 3 * kChunk + 123;
-constexpr fs::perms kInputBits = fs::perms::owner_read | fs::perms::owner_write |
-                                 fs::perms::group_read;
+constexpr fs::perms kInputBits =
+    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
 
 // Fails the call numbered `failAt` (from 1) the way `fault` says; counts every call.
 struct Sweep {
@@ -117,10 +117,9 @@ bool Join(const TempFolder& temp, platform::FileSystem& files) {
 const std::vector<Scenario>& Scenarios() {
     static const std::vector<Scenario> scenarios = {
         {"split into an empty folder", WriteInput, Split, Scenario::Writes::Pieces},
-        {"split over an older set",
-         [](const TempFolder& temp) { SplitFirst(temp, kChunk / 2); }, Split, Scenario::Writes::Pieces},
-        {"batch file after a split",
-         [](const TempFolder& temp) { SplitFirst(temp, kChunk); },
+        {"split over an older set", [](const TempFolder& temp) { SplitFirst(temp, kChunk / 2); },
+         Split, Scenario::Writes::Pieces},
+        {"batch file after a split", [](const TempFolder& temp) { SplitFirst(temp, kChunk); },
          [](const TempFolder& temp, platform::FileSystem& files) {
              auto settings = SettingsFor(temp / "out", kChunk);
              settings.PieceCount = static_cast<double>(kInputSize) / kChunk;

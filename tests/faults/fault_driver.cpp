@@ -54,8 +54,7 @@ tessel::SharedSettings StartSettings() {
 // The split as the window runs it: the check, the writing, and the batch file after both unless
 // the check refused to touch the disk at all.
 bool Split(tessel::SharedSettings& settings, const std::string& input, bool batch) {
-    const tessel::SplitCheck check =
-        tessel::CheckSplit(tessel::SplitRequestFrom(settings, input));
+    const tessel::SplitCheck check = tessel::CheckSplit(tessel::SplitRequestFrom(settings, input));
     if (check.pieceCount) settings.PieceCount = *check.pieceCount;
     tessel::TakeReport(settings, check.report);
     bool split = false;
