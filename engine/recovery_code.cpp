@@ -178,7 +178,8 @@ void RecoveryCode::AddProduct(CodeCoefficient coefficient, std::span<const std::
     if (sourceOffset % kWordBytes != 0) {  // the source starts with a word's second byte
         AddWord(coefficient, static_cast<std::uint16_t>(std::to_integer<unsigned>(source[0]) << 8),
                 target - 1);
-        source = source.subspan(1), ++target;
+        source = source.subspan(1);
+        ++target;
     }
     if (source.size() % kWordBytes != 0) {  // it ends with a word's first byte
         AddWord(coefficient, std::to_integer<std::uint16_t>(source.back()),
