@@ -107,7 +107,7 @@ void TesselRows() {
     std::vector<Bytes> pieces = Buffers(kPieces + kRecoveryCounts[3], 10);
     std::puts("Tessel recovery code: streaming encode, streaming rebuild, plan for N = 32767");
     for (const int r : kRecoveryCounts) {
-        const tessel::RecoveryCode code = *tessel::RecoveryCode::Choose(kPieces, r);
+        const tessel::RecoveryCode code = *tessel::RecoveryCode::Choose(kPieces, r, kBufferBytes);
         std::vector<Bytes> recovery = Buffers(r, 100);
         Report(r == 1 ? "encode (xor)" : "encode (rs16)", r, kBufferBytes * kPieces, [&] {
             for (int i = 0; i < kPieces; ++i)
@@ -127,12 +127,12 @@ void TesselRows() {
                 }
             });
         }
-        const auto largest = tessel::RecoveryCode::Choose(tessel::RecoveryCode::kMaxDataPieces, r);
+        const auto largest = tessel::RecoveryCode::Choose(tessel::RecoveryCode::kMaxDataPieces, r, 2);
         const double start = ThreadSeconds();
         const auto plan = largest->PlanRebuild(FirstPieces(r));
         std::uint64_t sum = 0;
         for (const int piece : plan->Reads())
-            for (const auto coefficient : plan->CoefficientsFor(piece)) sum += coefficient;
+            for (const auto coefficient : plan->CoefficientsFor(piece)) sum += coefficient.word;
         std::printf("%-46s %3d %8.1f ms (sum %llu)\n", "plan and every coefficient, N = 32767", r,
                     (ThreadSeconds() - start) * 1e3, static_cast<unsigned long long>(sum));
     }

@@ -2,11 +2,13 @@
 // any R of the N + R pieces can be lost or damaged and rebuilt from the others.
 //
 // Pieces are numbered from 0: data piece n (file NAME.n.BRK) is n - 1, recovery piece j (file
-// NAME.Rj.BRK) is N + j - 1. Every data piece counts as zero-padded to the longest one's length;
-// recovery piece j is the sum over data pieces i of Coefficient(j, i) times piece i. The code
-// works over GF(2^16), each piece read as little-endian 16-bit words (an odd last byte paired
-// with a zero), so it holds for every piece count; recovery piece 1 is the plain XOR of the data
-// pieces, and with R = 1 that is the whole code, which then works on single bytes.
+// NAME.Rj.BRK) is N + j - 1. Every data piece counts as zero-padded to the longest one's length
+// L, and every recovery piece is exactly L bytes long, so that it fits wherever the longest
+// piece fits; recovery piece j is the sum over data pieces i of Coefficient(j, i) times piece i.
+// The code works over GF(2^16), each piece read as little-endian 16-bit words, so it holds for
+// every piece count; where L is odd, the last three bytes are one symbol of GF(2^24) instead
+// (no 8-bit symbol could serve more than 255 pieces). Recovery piece 1 is the plain XOR of the
+// data pieces, and with R = 1 that is the whole code, which then works on single bytes.
 //
 // The bytes stream through AddProduct in parts of any length at any offset, so that a split and
 // a join read each piece once and keep only windows of the pieces they write in memory.
@@ -22,7 +24,12 @@
 
 namespace tessel {
 
-using CodeCoefficient = std::uint16_t;
+// A weight of the code: one for the 16-bit words of a piece, one for its 24-bit tail.
+struct CodeCoefficient {
+    std::uint16_t word = 0;
+    std::uint32_t tail = 0;
+    bool operator==(const CodeCoefficient&) const = default;
+};
 
 class RebuildPlan;
 
@@ -31,13 +38,14 @@ class RecoveryCode {
     static constexpr int kMaxDataPieces = 32767;
     static constexpr int kMaxRecoveryPieces = 16;
 
-    // The code for N data and R recovery pieces; nothing when either is out of range (R = 0 has
-    // no code).
-    static std::optional<RecoveryCode> Choose(int dataPieces, int recoveryPieces);
-    // The code a checksum file names for N and R; nothing for a name this version does not
-    // make for them.
+    // The code for N data and R recovery pieces whose longest data piece holds `longest`
+    // bytes; nothing when a count is out of range (R = 0 has no code).
+    static std::optional<RecoveryCode> Choose(int dataPieces, int recoveryPieces,
+                                              std::int64_t longest);
+    // The code a checksum file names for N, R and the longest piece; nothing for a name this
+    // version does not make for them.
     static std::optional<RecoveryCode> FromName(std::string_view name, int dataPieces,
-                                                int recoveryPieces);
+                                                int recoveryPieces, std::int64_t longest);
 
     // "xor" or "rs16", to be written beside N and R.
     std::string_view Name() const;
@@ -46,11 +54,13 @@ class RecoveryCode {
     int PieceCount() const { return dataPieces_ + recoveryPieces_; }
 
     // The unit the code works on: 1 byte for "xor", a 2-byte word for "rs16". Offsets and
-    // lengths below are in bytes; a word starts at an even offset.
+    // lengths below are in bytes; a word starts at an even offset, and the 3-byte tail of an
+    // odd length at TailStart().
     std::int64_t WordBytes() const { return IsXor() ? 1 : 2; }
-    // How long each recovery piece is when the longest data piece has `longest` bytes: that,
-    // rounded up to whole words.
-    std::int64_t RecoveryLength(std::int64_t longest) const;
+    std::int64_t TailStart() const { return tailStart_; }
+    // How long each recovery piece is: the longest data piece's length (a single byte, with
+    // nothing to pair it with, is the one length made a word of two).
+    std::int64_t RecoveryLength() const { return recoveryLength_; }
 
     // c(j, i): the weight of data piece i in recovery piece j (both counted from 0).
     CodeCoefficient Coefficient(int recovery, int data) const;
@@ -60,8 +70,9 @@ class RecoveryCode {
     // the product of the word at an offset lands on the same offset. A source may start or end
     // in the middle of a word (the bytes it lacks count as zeros), so the result does not depend
     // on how a piece is cut into sources; but each word's product changes both of its bytes, so
-    // the window must start on a word and hold every word the source touches (windows that meet
-    // at even offsets, up to the recovery length, always do).
+    // the window must start on a word and hold every word the source touches, and the whole
+    // tail where the source touches it (windows that meet at even offsets below the tail, and
+    // hold the tail whole, always do).
     // Throws std::invalid_argument when the window does not, or when the code has no such
     // coefficient (only 0 and 1 for "xor").
     void AddProduct(CodeCoefficient coefficient, std::span<const std::byte> source,
@@ -74,12 +85,15 @@ class RecoveryCode {
     std::optional<RebuildPlan> PlanRebuild(std::span<const int> lost) const;
 
   private:
-    RecoveryCode(int dataPieces, int recoveryPieces)
-        : dataPieces_(dataPieces), recoveryPieces_(recoveryPieces) {}
+    RecoveryCode(int dataPieces, int recoveryPieces, std::int64_t longest);
     bool IsXor() const { return recoveryPieces_ == 1; }
+    void AddTail(std::uint32_t coefficient, std::span<const std::byte> source,
+                 std::int64_t sourceOffset, std::byte* tail) const;
 
     int dataPieces_;
     int recoveryPieces_;
+    std::int64_t recoveryLength_;
+    std::int64_t tailStart_;  // the recovery length where there is no tail
 };
 
 // Which pieces a rebuild reads, and with which coefficients each read piece's bytes add into
@@ -107,7 +121,7 @@ class RebuildPlan {
     std::vector<int> rebuilt_;
     std::vector<int> recoveryRows_;  // the recovery pieces read, counted from 0
     std::vector<int> reads_;
-    // inverse_[b * K + a]: weight of recovery row a in rebuilt piece b.
+    // inverse_[b * K + a]: weight of recovery row a in rebuilt piece b, for words and tails.
     std::vector<CodeCoefficient> inverse_;
 };
 

@@ -94,13 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int r = input.ConsumeIntegralInRange<int>(1, RecoveryCode::kMaxRecoveryPieces);
     const auto chunk = input.ConsumeIntegralInRange<std::size_t>(1, kMaxPieceLength);
     const auto last = n == 1 ? chunk : input.ConsumeIntegralInRange<std::size_t>(1, chunk);
-    const auto code = RecoveryCode::Choose(n, r);
+    const auto code = RecoveryCode::Choose(n, r, static_cast<std::int64_t>(chunk));
     Require(code.has_value(), "every N and R in range have a code");
-    Require(RecoveryCode::FromName(code->Name(), n, r).has_value(), "a code is found by its name");
+    Require(RecoveryCode::FromName(code->Name(), n, r, static_cast<std::int64_t>(chunk)).has_value(),
+            "a code is found by its name");
 
     std::vector<ShiftedPiece> pieces;
     for (int i = 0; i < n; ++i) pieces.push_back(run.RandomPiece(i + 1 < n ? chunk : last));
-    const auto length = static_cast<std::size_t>(code->RecoveryLength(chunk));
+    const auto length = static_cast<std::size_t>(code->RecoveryLength());
+    Require(length == chunk || (chunk == 1 && r > 1), "a recovery piece is as long as the longest");
     for (int j = 0; j < r; ++j) {
         pieces.push_back(run.NewPiece(length));
         for (int i = 0; i < n; ++i)

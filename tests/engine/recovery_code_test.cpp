@@ -43,7 +43,8 @@ void Add(const RecoveryCode& code, CodeCoefficient coefficient, std::span<const 
 
 std::vector<Piece> Encode(const RecoveryCode& code, const std::vector<Piece>& data,
                           std::size_t longestPart, std::mt19937& random) {
-    std::vector<Piece> recovery(code.RecoveryPieces(), Piece(code.RecoveryLength(data[0].size())));
+    std::vector<Piece> recovery(code.RecoveryPieces(),
+                                Piece(static_cast<std::size_t>(code.RecoveryLength())));
     for (int i = 0; i < code.DataPieces(); ++i)
         for (int j = 0; j < code.RecoveryPieces(); ++j)
             Add(code, code.Coefficient(j, i), data[i], recovery[j], longestPart, random);
@@ -109,10 +110,11 @@ TEST(RecoveryCode, AnyRLossesRebuildAndOneMoreIsRefused) {
     for (const int n : {1, 2, 3, 254, 255, 256, 300}) {
         for (const int r : {1, 2, 4}) {
             SCOPED_TRACE("N = " + std::to_string(n) + ", R = " + std::to_string(r));
-            const auto code = RecoveryCode::Choose(n, r);
+            const auto code = RecoveryCode::Choose(n, r, 37);
             const std::vector<Piece> data = DataPieces(n, 37, n == 1 ? 37 : 19, random);
             const std::vector<Piece> recovery = Encode(*code, data, 11, random);
-            EXPECT_EQ(recovery[0].size(), r == 1 ? 37u : 38u);
+            // Exactly as long as the longest piece, odd as it is: it fits where that one fits.
+            EXPECT_EQ(recovery[0].size(), 37u);
             for (const auto& lost : LossPatterns(*code, random))
                 EXPECT_TRUE(Rebuilds(*code, data, recovery, lost, random))
                     << testing::PrintToString(lost);
@@ -126,7 +128,7 @@ TEST(RecoveryCode, AnyRLossesRebuildAndOneMoreIsRefused) {
 TEST(RecoveryCode, RebuildsAnyRAmongTheLargestPieceCount) {
     std::mt19937 random(17);
     const int n = RecoveryCode::kMaxDataPieces;
-    const auto code = RecoveryCode::Choose(n, RecoveryCode::kMaxRecoveryPieces);
+    const auto code = RecoveryCode::Choose(n, RecoveryCode::kMaxRecoveryPieces, 3);
     const std::vector<Piece> data = DataPieces(n, 3, 1, random);
     // Twelve data pieces across the range, the short last one too, and four recovery pieces.
     EXPECT_TRUE(Rebuilds(*code, data, Encode(*code, data, 3, random),
@@ -139,7 +141,7 @@ TEST(RecoveryCode, ResultDoesNotDependOnHowPiecesAreCutOrWhereTheyLieInMemory) {
     std::mt19937 random(16);
     for (const int r : {1, 4}) {
         SCOPED_TRACE("R = " + std::to_string(r));
-        const auto code = RecoveryCode::Choose(5, r);
+        const auto code = RecoveryCode::Choose(5, r, 100001);
         // Longer than the code's scratch copies, odd, with an odd short last piece.
         const std::vector<Piece> data = DataPieces(5, 100001, 40001, random);
         const std::vector<Piece> whole = Encode(*code, data, kWhole, random);
@@ -173,20 +175,22 @@ TEST(RecoveryCode, ResultDoesNotDependOnHowPiecesAreCutOrWhereTheyLieInMemory) {
 }
 
 TEST(RecoveryCode, RefusesWhatItCannotDo) {
-    const auto xorCode = RecoveryCode::Choose(10, 1);
-    const auto rsCode = RecoveryCode::Choose(10, 3);
+    const auto xorCode = RecoveryCode::Choose(10, 1, 6);
+    const auto rsCode = RecoveryCode::Choose(10, 3, 6);
+    const auto oddCode = RecoveryCode::Choose(10, 3, 7);
     using Counts = std::pair<int, int>;
     for (const auto& [n, r] :
          {Counts{0, 1}, {1, 0}, {RecoveryCode::kMaxDataPieces + 1, 1}, {5, 17}})
-        EXPECT_FALSE(RecoveryCode::Choose(n, r)) << n << ", " << r;
+        EXPECT_FALSE(RecoveryCode::Choose(n, r, 6)) << n << ", " << r;
+    EXPECT_FALSE(RecoveryCode::Choose(5, 2, -1));
     for (int r = 1; r <= RecoveryCode::kMaxRecoveryPieces; ++r) {
-        const std::string name(RecoveryCode::Choose(7, r)->Name());
+        const std::string name(RecoveryCode::Choose(7, r, 6)->Name());
         EXPECT_EQ(name, r == 1 ? "xor" : "rs16");
-        EXPECT_EQ(RecoveryCode::FromName(name, 7, r)->RecoveryPieces(), r);
+        EXPECT_EQ(RecoveryCode::FromName(name, 7, r, 6)->RecoveryPieces(), r);
     }
     using Named = std::pair<const char*, int>;
     for (const auto& [name, r] : {Named{"rs16", 1}, {"xor", 2}, {"RS16", 3}, {"", 3}, {"rs8", 3}})
-        EXPECT_FALSE(RecoveryCode::FromName(name, 7, r)) << '"' << name << "\", R = " << r;
+        EXPECT_FALSE(RecoveryCode::FromName(name, 7, r, 6)) << '"' << name << "\", R = " << r;
 
     for (const auto& lost : {std::vector{1, 1}, std::vector{13}, std::vector{-1}})
         EXPECT_FALSE(rsCode->PlanRebuild(lost)) << testing::PrintToString(lost);
@@ -196,18 +200,24 @@ TEST(RecoveryCode, RefusesWhatItCannotDo) {
     EXPECT_TRUE(rsCode->PlanRebuild(std::vector{10, 12})->Reads().empty());
     EXPECT_THROW(rsCode->Coefficient(3, 0), std::invalid_argument);
 
-    Piece source(5), window(6);
-    const auto add = [&](const auto& code, CodeCoefficient c, std::size_t count, std::int64_t from,
+    Piece source(7), window(7);
+    const auto add = [&](const auto& code, std::uint16_t c, std::size_t count, std::int64_t from,
                          std::size_t windowSize, std::int64_t windowFrom) {
-        code->AddProduct(c, std::span(source).first(count), from,
+        code->AddProduct(CodeCoefficient{c, c}, std::span(source).first(count), from,
                          std::span(window).first(windowSize), windowFrom);
     };
     EXPECT_THROW(add(rsCode, 5, 4, 3, 6, 1), std::invalid_argument);   // window at an odd offset
     EXPECT_THROW(add(rsCode, 5, 4, 2, 6, 4), std::invalid_argument);   // starts after the source
     EXPECT_THROW(add(rsCode, 5, 5, 0, 5, 0), std::invalid_argument);   // lacks the last word's byte
+    EXPECT_THROW(add(rsCode, 5, 7, 0, 7, 0), std::invalid_argument);   // past the recovery length
+    EXPECT_THROW(add(oddCode, 5, 1, 5, 2, 4), std::invalid_argument);  // lacks part of the tail
     EXPECT_THROW(add(xorCode, 2, 4, 0, 4, 0), std::invalid_argument);  // XOR only adds
     EXPECT_NO_THROW(add(xorCode, 1, 5, 0, 5, 0));
     EXPECT_NO_THROW(add(rsCode, 5, 5, 0, 6, 0));
+    EXPECT_NO_THROW(add(oddCode, 5, 1, 5, 3, 4));
+    EXPECT_EQ(oddCode->TailStart(), 4);
+    EXPECT_EQ(oddCode->RecoveryLength(), 7);
+    EXPECT_EQ(RecoveryCode::Choose(10, 3, 1)->RecoveryLength(), 2) << "one byte has no tail";
 }
 
 }  // namespace
