@@ -1,8 +1,9 @@
 // Runs one split or one join through the engine, for timing against other tools from a
 // script. Prints the process's peak resident memory on stderr as "peak_rss_kib=N", and after a
-// join whether it checked the pieces against a checksum file as "verified=yes" or "verified=no".
+// join whether it checked the pieces against a checksum file as "verified=yes" or "verified=no",
+// and how many pieces it rebuilt from recovery pieces as "rebuilt=N".
 //
-// Usage: tessel_bench split FILE OUTDIR CHUNK
+// Usage: tessel_bench split FILE OUTDIR CHUNK [RECOVERY]
 //        tessel_bench join TARGET
 // Exits 0 when the engine reports success, 1 when it reports failure (its status text is
 // printed on stderr), 2 on wrong usage.
@@ -16,7 +17,6 @@
 #include <string_view>
 
 #include "engine/join.h"
-#include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 
@@ -43,28 +43,42 @@ int Finish(bool succeeded, const tessel::SharedSettings& settings) {
     return 1;
 }
 
-int Split(const std::string& input, const std::string& outputFolder, std::int64_t chunkSize) {
+int Split(const std::string& input, const std::string& outputFolder, std::int64_t chunkSize,
+          std::int64_t recovery) {
     tessel::SharedSettings settings;
     tessel::SetStartupDefaults(settings);
     settings.OutputFolder = outputFolder;
     settings.ChunkSize = chunkSize;
-    const bool succeeded = tessel::SplitFile(settings, input);
+    auto request = tessel::SplitRequestFrom(settings, input);
+    request.recovery = recovery;
+    const auto check = tessel::CheckSplit(request);
+    tessel::TakeReport(settings, check.report);
+    bool succeeded = false;
+    if (check.plan) {
+        const auto result = tessel::WriteSplit(*check.plan);
+        tessel::TakeReport(settings, result.report);
+        succeeded = result.report.Done();
+    }
     return Finish(succeeded, settings);
 }
 
 int Join(const std::string& target) {
     tessel::SharedSettings settings;
     tessel::SetStartupDefaults(settings);
-    const bool succeeded = tessel::JoinFiles(settings, target);
-    if (succeeded)
-        std::fprintf(stderr, "verified=%s\n",
-                     settings.StatusMessage == tessel::messages::kJoinVerified ? "yes" : "no");
-    return Finish(succeeded, settings);
+    const auto check = tessel::CheckJoin(tessel::JoinRequestFrom(settings, target));
+    tessel::TakeReport(settings, check.report);
+    if (!check.plan) return Finish(false, settings);
+    const auto result = tessel::WriteJoin(*check.plan);
+    tessel::TakeReport(settings, result.report);
+    if (result.report.Done())
+        std::fprintf(stderr, "verified=%s\nrebuilt=%lld\n", result.verified ? "yes" : "no",
+                     static_cast<long long>(result.rebuilt));
+    return Finish(result.report.Done(), settings);
 }
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tessel_bench split FILE OUTDIR CHUNK\n"
+                 "usage: tessel_bench split FILE OUTDIR CHUNK [RECOVERY]\n"
                  "       tessel_bench join TARGET\n");
     return 2;
 }
@@ -73,10 +87,11 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string_view command = argc > 1 ? argv[1] : "";
-    if (command == "split" && argc == 5) {
+    if (command == "split" && (argc == 5 || argc == 6)) {
         const auto chunkSize = ParseBytes(argv[4]);
-        if (!chunkSize) return Usage();
-        return Split(argv[2], argv[3], *chunkSize);
+        const auto recovery = argc == 6 ? ParseBytes(argv[5]) : std::optional<std::int64_t>(0);
+        if (!chunkSize || !recovery) return Usage();
+        return Split(argv[2], argv[3], *chunkSize, *recovery);
     }
     if (command == "join" && argc == 3) return Join(argv[2]);
     return Usage();

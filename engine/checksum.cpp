@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/recovery_code.h"
+
 namespace tessel {
 namespace {
 
@@ -98,17 +100,43 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text, std::string_view 
     return value;
 }
 
+// Takes `key` and a word (up to the next blank) off the front of `text`.
+std::optional<std::string> TakeWord(std::string_view& text, std::string_view key) {
+    if (!text.starts_with(key)) return std::nullopt;
+    text.remove_prefix(key.size());
+    const auto word = text.substr(0, text.find(' '));
+    text.remove_prefix(word.size());
+    if (word.empty()) return std::nullopt;
+    return std::string(word);
+}
+
 std::optional<ChecksumHeader> ParseHeader(std::string_view line) {
     if (!IsTesselHeader(line)) return std::nullopt;
     line.remove_prefix(sizeof kHeaderOpen - 1);
     const auto size = TakeNumber(line, " size=");
     const auto chunk = size ? TakeNumber(line, " chunk=") : std::nullopt;
     const auto pieces = chunk ? TakeNumber(line, " pieces=") : std::nullopt;
-    if (!pieces || !line.starts_with(" name=")) return std::nullopt;
-    const auto name = Unescape(line.substr(6));
-    if (!name || *chunk <= 0 || *pieces > kMaxPieces || *pieces != PiecesNeeded(*size, *chunk))
+    if (!pieces || *chunk <= 0 || *pieces > kMaxPieces || *pieces != PiecesNeeded(*size, *chunk))
         return std::nullopt;
-    return ChecksumHeader{*name, *size, *chunk, *pieces};
+    ChecksumHeader header;
+    header.size = *size;
+    header.chunk = *chunk;
+    header.pieces = *pieces;
+    if (line.starts_with(" recovery=")) {
+        const auto recovery = TakeNumber(line, " recovery=");
+        auto code = recovery ? TakeWord(line, " code=") : std::nullopt;
+        if (!code || *recovery < 1 || *recovery > kMaxRecoveryPieces ||
+            !RecoveryCode::FromName(*code, static_cast<int>(*pieces), static_cast<int>(*recovery),
+                                    PieceLength(*size, *chunk, 1)))
+            return std::nullopt;
+        header.recovery = *recovery;
+        header.code = std::move(*code);
+    }
+    if (!line.starts_with(" name=")) return std::nullopt;
+    auto name = Unescape(line.substr(6));
+    if (!name) return std::nullopt;
+    header.name = std::move(*name);
+    return header;
 }
 
 struct PieceLine {
@@ -169,9 +197,12 @@ Digest Sha256::Finish() {
 }
 
 std::string ChecksumHeaderLine(const ChecksumHeader& header) {
-    return std::string(kHeaderOpen) + " size=" + std::to_string(header.size) +
-           " chunk=" + std::to_string(header.chunk) + " pieces=" + std::to_string(header.pieces) +
-           " name=" + Escape(header.name) + "\n";
+    std::string line = std::string(kHeaderOpen) + " size=" + std::to_string(header.size) +
+                       " chunk=" + std::to_string(header.chunk) +
+                       " pieces=" + std::to_string(header.pieces);
+    if (header.recovery > 0)
+        line += " recovery=" + std::to_string(header.recovery) + " code=" + header.code;
+    return line + " name=" + Escape(header.name) + "\n";
 }
 
 bool IsTesselHeader(std::string_view firstLine) {
@@ -209,6 +240,14 @@ bool ChecksumListReader::AddPieceLine(std::string_view line) {
     if (!parsed) return false;
     const auto piece = ParsePieceName(parsed->name, extension_);
     if (!piece || piece->base != name_ || piece->number > kMaxPieces) return false;
+    if (piece->recovery) {
+        // Only Tessel's list names recovery pieces: in order, once every piece is listed.
+        if (!header_ || std::ssize(digests_) != header_->pieces ||
+            piece->number != std::ssize(recoveryDigests_) + 1 || piece->number > header_->recovery)
+            return false;
+        recoveryDigests_.push_back(parsed->digest);
+        return true;
+    }
     const auto index = static_cast<std::size_t>(piece->number - 1);
     if (header_) {
         // Tessel's list names the pieces in order, one line each, as many as its header says.
@@ -223,9 +262,12 @@ bool ChecksumListReader::AddPieceLine(std::string_view line) {
 
 ListReading ChecksumListReader::Finish(ChecksumList& list) {
     if (!understood_) return ListReading::NotUnderstood;
-    if (header_ && std::ssize(digests_) < header_->pieces) return ListReading::Incomplete;
+    if (header_ && (std::ssize(digests_) < header_->pieces ||
+                    std::ssize(recoveryDigests_) < header_->recovery))
+        return ListReading::Incomplete;
     if (digests_.empty()) return ListReading::NotUnderstood;
     list.header = header_;
+    list.recoveryDigests = recoveryDigests_;
     list.digests.clear();
     for (const auto& digest : digests_) {
         if (!digest) return ListReading::NotUnderstood;  // a gap in the numbers listed

@@ -36,12 +36,15 @@ class Sha256 {
     std::unique_ptr<Context> context_;
 };
 
-// What the first line of a checksum file records: the file the pieces make, and how many.
+// What the first line of a checksum file records: the file the pieces make, how many pieces,
+// and how many recovery pieces of which code stand beside them.
 struct ChecksumHeader {
     std::string name;  // the file's name, without a folder
     std::int64_t size = 0;
     std::int64_t chunk = 0;
     std::int64_t pieces = 0;
+    std::int64_t recovery = 0;
+    std::string code;  // the recovery code's name; empty without recovery pieces
 };
 
 // The checksum file beside the pieces: the piece's name with this instead of the piece number
@@ -51,7 +54,8 @@ inline constexpr auto& kChecksumSuffix = product::kChecksumSuffix;
 // The longest line a checksum file may hold, and so the longest file: one line for each of the
 // most pieces and the header. Anything longer is no list Tessel can have to read.
 inline constexpr std::int64_t kMaxChecksumLineBytes = 4096;
-inline constexpr std::int64_t kMaxChecksumFileBytes = (kMaxPieces + 1) * kMaxChecksumLineBytes;
+inline constexpr std::int64_t kMaxChecksumFileBytes =
+    (kMaxPieces + kMaxRecoveryPieces + 1) * kMaxChecksumLineBytes;
 
 // The comment line that opens a checksum file, ended by a line feed.
 std::string ChecksumHeaderLine(const ChecksumHeader& header);
@@ -64,9 +68,11 @@ std::string ChecksumLine(const Digest& digest, std::string_view pieceName);
 struct ChecksumList {
     // Tessel's own list has its header; a plain sha256sum list of the pieces has none.
     std::optional<ChecksumHeader> header;
-    std::vector<Digest> digests;  // piece n's digest at n - 1
+    std::vector<Digest> digests;          // piece n's digest at n - 1
+    std::vector<Digest> recoveryDigests;  // recovery piece j's at j - 1
 
     std::int64_t Pieces() const { return std::ssize(digests); }
+    std::int64_t RecoveryPieces() const { return std::ssize(recoveryDigests); }
 };
 
 enum class ListReading {
@@ -76,7 +82,8 @@ enum class ListReading {
 };
 
 // Reads a checksum file line by line for the pieces of `name`, as sha256sum -c would: Tessel's
-// list (its header, then one line for each piece from 1 to its count, in order), or a plain
+// list (its header, then one line for each piece from 1 to its count, in order, then one for
+// each recovery piece it counts, in order), or a plain
 // sha256sum list that names exactly pieces 1 to N, in any order. Hex digits of either case,
 // lines ended by LF or CR LF, the text and binary forms and the tagged "SHA256 (name) = hex"
 // form are all read; comment lines (starting with "#") and empty lines are passed over.
@@ -98,6 +105,7 @@ class ChecksumListReader {
     bool understood_ = true;
     std::optional<ChecksumHeader> header_;
     std::vector<std::optional<Digest>> digests_;  // by piece number, as the lines came
+    std::vector<Digest> recoveryDigests_;
 };
 
 // The whole of a checksum file's text read at once (for tests and the fuzz targets).

@@ -81,6 +81,12 @@ class CopyLoop::Hasher {
         changed_.notify_all();
     }
 
+    void Observe(Observer observer) { observer_ = std::move(observer); }
+    bool ObserverFailed() const {
+        const std::lock_guard lock(mutex_);
+        return observerFailed_;
+    }
+
     // The digest of the earliest piece ended and kept, once it is worked out.
     Digest TakeDigest() {
         std::unique_lock lock(mutex_);
@@ -108,11 +114,17 @@ class CopyLoop::Hasher {
             lock.unlock();
             if (job.index == Job::kKeepDigest || job.index == Job::kDropDigest) {
                 const Digest digest = sha_.Finish();
+                ++copy_;
+                offset_ = 0;
                 lock.lock();
                 if (job.index == Job::kKeepDigest) digests_.push_back(digest);
             } else {
-                sha_.Update(Buffer(job.index).first(job.length));
+                const auto bytes = Buffer(job.index).first(job.length);
+                sha_.Update(bytes);
+                const bool observed = !observer_ || observer_(copy_, offset_, bytes);
+                offset_ += std::ssize(bytes);
                 lock.lock();
+                observerFailed_ = observerFailed_ || !observed;
                 free_[job.index] = true;
             }
             changed_.notify_all();
@@ -124,8 +136,12 @@ class CopyLoop::Hasher {
     std::deque<Job> queue_;
     std::deque<Digest> digests_;
     bool stopping_ = false;
+    bool observerFailed_ = false;
     Sha256 sha_;
-    std::mutex mutex_;
+    Observer observer_;
+    std::int64_t copy_ = 0;    // the copy whose buffers are being hashed, counted from 0
+    std::int64_t offset_ = 0;  // where in it the next buffer starts
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::thread worker_;
 };
@@ -160,6 +176,14 @@ CopyStatus CopyLoop::Copy(platform::File& from, platform::File& to, std::int64_t
 
 Digest CopyLoop::NextDigest() {
     return hasher_ ? hasher_->TakeDigest() : Digest{};
+}
+
+void CopyLoop::Observe(Observer observer) {
+    if (hasher_) hasher_->Observe(std::move(observer));
+}
+
+bool CopyLoop::ObserverFailed() const {
+    return hasher_ && hasher_->ObserverFailed();
 }
 
 // Where both files lie on one file system the kernel copies without the bytes passing through

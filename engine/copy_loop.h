@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 
 #include "engine/checksum.h"
 #include "engine/progress.h"
@@ -43,6 +45,16 @@ class CopyLoop {
     // hashing thread where it is still at work. Taking it late lets the hashing overlap whatever
     // the caller does next: flushing the piece, copying the next one.
     Digest NextDigest();
+
+    // Sees every byte a hashing copy moves, on the hashing thread, in order: the copy's place
+    // among the copies (from 0), the bytes' offset in it, and the bytes. Returns false when what
+    // it did with them failed.
+    using Observer =
+        std::function<bool(std::int64_t copy, std::int64_t offset, std::span<const std::byte>)>;
+    // Set before the first copy; hashing must be on.
+    void Observe(Observer observer);
+    // Whether the observer failed on any bytes of the copies whose digests were taken.
+    bool ObserverFailed() const;
 
   private:
     class Hasher;

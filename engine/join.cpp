@@ -4,9 +4,11 @@
 #include <span>
 #include <string_view>
 
+#include "engine/coded_pieces.h"
 #include "engine/copy_loop.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
+#include "engine/recovery_code.h"
 
 namespace tessel {
 namespace {
@@ -33,7 +35,18 @@ struct Pieces {
     std::vector<EntryInfo> found;  // piece n at n - 1
     std::vector<PieceState> states;
     std::vector<std::int64_t> lengths;
+    std::vector<PieceState> recoveryStates;  // recovery piece j at j - 1
 };
+
+std::int64_t CountLost(const std::vector<PieceState>& states) {
+    return std::ranges::count_if(states,
+                                 [](PieceState state) { return state != PieceState::Found; });
+}
+
+std::string TooManyLostText(std::int64_t lost, std::int64_t recoverable) {
+    return messages::kTooManyLostOpen + std::to_string(lost) + messages::kTooManyLostMiddle +
+           std::to_string(recoverable) + messages::kTooManyLostClose;
+}
 
 // The first piece that is not there as it should be, in the join's failure texts.
 std::optional<Report> FirstProblem(const Pieces& pieces, const std::string& target) {
@@ -113,7 +126,7 @@ class JoinChecker {
         } else {
             return Ended(Fail(messages::kChecksumFileUnreadable));
         }
-        if (auto problem = FirstProblem(pieces_, target_)) return Ended(std::move(*problem));
+        if (auto problem = ProblemOf()) return Ended(std::move(*problem));
         return Planned();
     }
 
@@ -123,7 +136,7 @@ class JoinChecker {
     }
 
     JoinCheck Ended(Report report) const {
-        return JoinCheck{std::move(report), pieces_.states, {}};
+        return JoinCheck{std::move(report), pieces_.states, pieces_.recoveryStates, {}};
     }
 
     std::string Piece(std::int64_t n) const { return PieceName(name_, n, request_.extension); }
@@ -151,6 +164,41 @@ class JoinChecker {
                 state = PieceState::Damaged;
             AddPiece(info, state, expected);
         }
+        if (const auto code = CodeOfList()) return ExamineRecoveryPieces(code->RecoveryLength());
+        return std::nullopt;
+    }
+
+    std::optional<RecoveryCode> CodeOfList() const {
+        if (list_.RecoveryPieces() == 0) return std::nullopt;
+        const auto& header = *list_.header;
+        return RecoveryCode::FromName(header.code, static_cast<int>(header.pieces),
+                                      static_cast<int>(header.recovery),
+                                      PieceLength(header.size, header.chunk, 1));
+    }
+
+    // What stops the join: the first piece missing or damaged; with recovery pieces, only more
+    // pieces lost than they can rebuild (recovery pieces lost among them).
+    std::optional<Report> ProblemOf() const {
+        if (list_.RecoveryPieces() == 0) return FirstProblem(pieces_, target_);
+        const std::int64_t lostPieces = CountLost(pieces_.states);
+        const std::int64_t lost = lostPieces + CountLost(pieces_.recoveryStates);
+        if (lostPieces == 0 || lost <= list_.RecoveryPieces()) return std::nullopt;
+        return Fail(TooManyLostText(lost, list_.RecoveryPieces()));
+    }
+
+    // The recovery pieces the checksum file lists, each there and of their length.
+    std::optional<Report> ExamineRecoveryPieces(std::int64_t length) {
+        for (std::int64_t j = 1; j <= list_.RecoveryPieces(); ++j) {
+            const auto info =
+                folder_->Examine(RecoveryPieceName(name_, j, request_.extension), Follow::Yes);
+            if (info.kind == EntryKind::Unknown) return Fail();
+            PieceState state = PieceState::Found;
+            if (info.kind != EntryKind::RegularFile)
+                state = PieceState::Missing;
+            else if (info.length != length)
+                state = PieceState::Damaged;
+            pieces_.recoveryStates.push_back(state);
+        }
         return std::nullopt;
     }
 
@@ -177,7 +225,8 @@ class JoinChecker {
         const auto count = std::ssize(pieces_.found);
         for (const auto& entry : *entries) {
             const auto piece = ParsePieceName(entry, request_.extension);
-            if (!piece || piece->base != name_ || piece->number <= count) continue;
+            if (!piece || piece->recovery || piece->base != name_ || piece->number <= count)
+                continue;
             const auto kind = folder_->Examine(entry, Follow::Yes).kind;
             if (kind == EntryKind::Unknown) return std::nullopt;
             if (kind == EntryKind::RegularFile) return true;
@@ -196,18 +245,32 @@ class JoinChecker {
         plan.request = request_;
         plan.lengths = pieces_.lengths;
         plan.digests = list_.digests;
+        if (const auto code = CodeOfList()) {
+            plan.recoveryDigests = list_.recoveryDigests;
+            plan.code = code->Name();
+            plan.recoveryLength = code->RecoveryLength();
+            plan.chunk = list_.header->chunk;
+            const auto addLost = [&](const std::vector<PieceState>& states, int first) {
+                for (std::size_t i = 0; i < states.size(); ++i)
+                    if (states[i] != PieceState::Found)
+                        plan.lost.push_back(first + static_cast<int>(i));
+            };
+            addLost(pieces_.states, 0);
+            addLost(pieces_.recoveryStates, static_cast<int>(plan.lengths.size()));
+        }
         // A target that is one of its own pieces would be written while it is read.
         for (const auto& piece : pieces_.found)
             if (platform::SameFile(targetInfo_, piece)) return Ended(Fail());
         for (const auto length : plan.lengths)
             if (__builtin_add_overflow(plan.total, length, &plan.total)) return Ended(Fail());
         plan.permissions = platform::kPermissionBits & ~platform::CreationMask();
-        for (const auto& piece : pieces_.found) plan.permissions &= piece.permissions;
+        for (const auto& piece : pieces_.found)
+            if (piece.kind == EntryKind::RegularFile) plan.permissions &= piece.permissions;
         if (targetInfo_.kind == EntryKind::RegularFile) {
             plan.existingLength = targetInfo_.length;
             plan.permissions &= targetInfo_.permissions;
         }
-        return JoinCheck{{}, pieces_.states, std::move(plan)};
+        return JoinCheck{{}, pieces_.states, pieces_.recoveryStates, std::move(plan)};
     }
 
     const JoinRequest& request_;
@@ -226,10 +289,42 @@ class Discard final : public platform::File {
   public:
     std::optional<std::size_t> Read(std::span<std::byte>) override { return std::nullopt; }
     bool Write(std::span<const std::byte>) override { return true; }
+    std::optional<std::size_t> ReadAt(std::span<std::byte>, std::int64_t) override {
+        return std::nullopt;
+    }
+    bool WriteAt(std::span<const std::byte>, std::int64_t) override { return true; }
     bool Flush() override { return true; }
     EntryInfo Info() override { return {}; }
     bool Truncate(std::int64_t) override { return true; }
     bool SetPermissions(platform::Permissions) override { return true; }
+};
+
+// Writes what is copied into it at a place of another file, from `offset` on.
+class AtOffset final : public platform::File {
+  public:
+    AtOffset(platform::File& inner, std::int64_t offset) : inner_(inner), offset_(offset) {}
+    std::optional<std::size_t> Read(std::span<std::byte>) override { return std::nullopt; }
+    bool Write(std::span<const std::byte> bytes) override {
+        if (!inner_.WriteAt(bytes, offset_)) return false;
+        offset_ += std::ssize(bytes);
+        return true;
+    }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        return inner_.ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        return inner_.WriteAt(bytes, offset);
+    }
+    bool Flush() override { return inner_.Flush(); }
+    EntryInfo Info() override { return inner_.Info(); }
+    bool Truncate(std::int64_t length) override { return inner_.Truncate(length); }
+    bool SetPermissions(platform::Permissions permissions) override {
+        return inner_.SetPermissions(permissions);
+    }
+
+  private:
+    platform::File& inner_;
+    std::int64_t offset_;
 };
 
 // One run of the writing step.
@@ -241,11 +336,20 @@ class JoinRun {
           files_(files),
           target_(plan.request.targetPath),
           name_(FileNamePart(target_)),
-          states_(plan.lengths.size(), PieceState::Found) {}
+          states_(plan.lengths.size(), PieceState::Found),
+          recoveryStates_(plan.recoveryDigests.size(), PieceState::Found),
+          lost_(plan.lost) {
+        for (const int piece : lost_) StateOf(piece) = PieceState::Missing;
+        if (plan.Recoverable())
+            code_ = RecoveryCode::FromName(plan.code, static_cast<int>(plan.lengths.size()),
+                                           static_cast<int>(plan.recoveryDigests.size()),
+                                           plan.lengths.front());
+    }
 
     JoinResult Run() {
         folder_ = files_.OpenFolder(FolderOf(target_));
         if (folder_ == nullptr) return Result(Refusal());
+        if (plan_.Recoverable() && !code_) return Result(Fail());
         // The old file stays locked until its replacement takes its name: another program that
         // holds it keeps the join out, as it always did.
         switch (folder_->Examine(name_, Follow::No).kind) {
@@ -269,7 +373,7 @@ class JoinRun {
         if (!RoomForBoth() || !folder_->MayRenameOver(name_)) return WriteInPlace();
         const auto replacement = folder_->CreateReplacement(name_, plan_.permissions);
         if (!replacement) return Result(Refusal());
-        const Report written = WriteAll(*replacement, 1);
+        const Report written = WriteWhole(*replacement);
         if (!written.Done()) return Result(written);
         if (!replacement->Flush() || !replacement->Commit()) return Result(Refusal());
         return Result(Joined());
@@ -277,10 +381,11 @@ class JoinRun {
 
   private:
     JoinResult Result(Report report) const {
-        JoinResult result{std::move(report), states_, false, 0};
+        JoinResult result{std::move(report), states_, recoveryStates_, false, 0, 0};
         if (result.report.Done()) {
             result.verified = plan_.Verified();
             result.bytesWritten = plan_.total;
+            result.rebuilt = rebuilt_;
         }
         return result;
     }
@@ -289,14 +394,28 @@ class JoinRun {
         return Failure(messages::kJoinFailure, target_, status);
     }
 
+    Report Cancelled() const { return StatusOnly(Outcome::Cancelled, messages::kJoinCancelled); }
+
     Report Joined() const {
-        return StatusOnly(Outcome::Done,
-                          plan_.Verified() ? messages::kJoinVerified : messages::kJoinSucceeded);
+        if (!plan_.Verified()) return StatusOnly(Outcome::Done, messages::kJoinSucceeded);
+        std::string status = messages::kJoinVerified;
+        if (rebuilt_ == 1) status += messages::kJoinRebuiltOne;
+        if (rebuilt_ > 1)
+            status +=
+                messages::kJoinRebuiltOpen + std::to_string(rebuilt_) + messages::kJoinRebuiltClose;
+        return StatusOnly(Outcome::Done, status);
     }
 
     Report Damaged(std::int64_t n) {
         states_[static_cast<std::size_t>(n - 1)] = PieceState::Damaged;
+        damageFound_ = true;
         return Fail(PieceText(n, PieceState::Damaged));
+    }
+
+    PieceState& StateOf(int piece) {
+        const auto count = static_cast<int>(states_.size());
+        return piece < count ? states_[static_cast<std::size_t>(piece)]
+                             : recoveryStates_[static_cast<std::size_t>(piece - count)];
     }
 
     // Whether the medium has room for the new file beside the old one; where it cannot be told,
@@ -307,18 +426,43 @@ class JoinRun {
         return !free || *free >= plan_.total;
     }
 
+    bool LostPieceAmongPieces() const {
+        return std::ranges::any_of(
+            lost_, [&](int piece) { return piece < static_cast<int>(plan_.lengths.size()); });
+    }
+
+    // The whole file into `output`: the pieces copied and checked; where some are lost or turn
+    // out damaged, rebuilt from the rest and the recovery pieces.
+    Report WriteWhole(platform::File& output) {
+        if (LostPieceAmongPieces()) return Rebuild(&output);
+        const Report written = WriteAll(output, 1);
+        if (written.Done() || !damageFound_ || !code_) return written;
+        if (const auto found = FindDamagedPieces(); !found.Done()) return found;
+        if (!LostPieceAmongPieces()) return written;
+        return Rebuild(&output);
+    }
+
     // Where no new file can stand beside the target: the pieces are first checked against the
-    // checksum file, then written over the target itself. Without a checksum file nothing could
-    // tell a damaged piece before the old bytes are gone, so only an empty or missing target is
-    // written so.
+    // checksum file (and any lost ones rebuilt, in memory), then written over the target itself.
+    // Without a checksum file nothing could tell a damaged piece before the old bytes are gone,
+    // so only an empty or missing target is written so.
     JoinResult WriteInPlace() {
         if (!plan_.Verified() && plan_.existingLength.value_or(0) > 0) return Result(Refusal());
-        if (plan_.Verified()) {
+        if (plan_.Verified() && !LostPieceAmongPieces()) {
             Discard discard;
             const Report checked = WriteAll(discard, 2);
+            if (!checked.Done() && (!damageFound_ || !code_)) return Result(checked);
+            if (!checked.Done()) {
+                if (const auto found = FindDamagedPieces(); !found.Done()) return Result(found);
+                if (!LostPieceAmongPieces()) return Result(checked);
+            }
+        }
+        if (LostPieceAmongPieces()) {
+            const Report checked = Rebuild(nullptr);
             if (!checked.Done()) return Result(checked);
         }
         held_.reset();
+        inPlace_ = true;
         const auto target = folder_->OpenOrCreate(name_, plan_.permissions);
         if (!target) return Result(Refusal());
         const auto info = target->Info();
@@ -327,8 +471,11 @@ class JoinRun {
         if ((info.permissions & ~plan_.permissions & platform::kPermissionBits) != 0 &&
             !target->SetPermissions(info.permissions & plan_.permissions))
             return Result(Refusal());
-        const Report written =
-            plan_.Verified() ? WriteAll(*target, 2, plan_.total) : WriteAll(*target, 1);
+        Report written;
+        if (LostPieceAmongPieces())
+            written = Rebuild(target.get());
+        else
+            written = plan_.Verified() ? WriteAll(*target, 2, plan_.total) : WriteAll(*target, 1);
         if (!written.Done()) return Result(written);
         if (!target->Truncate(plan_.total) || !target->Flush()) return Result(Refusal());
         return Result(Joined());
@@ -361,7 +508,7 @@ class JoinRun {
                 case CopyStatus::Done:
                     break;
                 case CopyStatus::Cancelled:
-                    return StatusOnly(Outcome::Cancelled, messages::kJoinCancelled);
+                    return Cancelled();
                 case CopyStatus::OutputFailed:
                     return Refusal();
                 case CopyStatus::InputShort:
@@ -371,10 +518,156 @@ class JoinRun {
             if (n > 1 && !matchesList(n - 1)) return Damaged(n - 1);
         }
         if (!matchesList(count)) return Damaged(count);
-        if (control_.Cancelled()) return StatusOnly(Outcome::Cancelled, messages::kJoinCancelled);
-        // A piece made more private since the check makes the joined file so too.
+        if (control_.Cancelled()) return Cancelled();
+        return Narrow(output, pieceBits);
+    }
+
+    // A piece made more private since the check makes the joined file so too.
+    Report Narrow(platform::File& output, platform::Permissions pieceBits) const {
         const auto narrowed = plan_.permissions & pieceBits;
         if (narrowed != plan_.permissions && !output.SetPermissions(narrowed)) return Refusal();
+        return {};
+    }
+
+    // Reads a piece (from 0, a recovery piece after the others) whole into `output` through
+    // `copier`, when it is there and of its length; false when it is not, or could not be read.
+    std::optional<CopyStatus> ReadPiece(int piece, platform::File& output, CopyLoop& copier,
+                                        platform::Permissions& pieceBits) {
+        const auto count = static_cast<int>(plan_.lengths.size());
+        const bool recovery = piece >= count;
+        const std::string name =
+            recovery ? RecoveryPieceName(name_, piece - count + 1, plan_.request.extension)
+                     : PieceName(name_, piece + 1, plan_.request.extension);
+        const std::int64_t length =
+            recovery ? plan_.recoveryLength : plan_.lengths[static_cast<std::size_t>(piece)];
+        const auto file = folder_->OpenForReading(name, Follow::Yes);
+        if (!file) return std::nullopt;
+        const auto info = file->Info();
+        if (info.kind != EntryKind::RegularFile || info.length != length) return std::nullopt;
+        if (!recovery) pieceBits &= info.permissions;
+        return copier.Copy(*file, output, length);
+    }
+
+    const Digest& DigestOf(int piece) const {
+        const auto count = static_cast<int>(plan_.lengths.size());
+        return piece < count ? plan_.digests[static_cast<std::size_t>(piece)]
+                             : plan_.recoveryDigests[static_cast<std::size_t>(piece - count)];
+    }
+
+    // After a piece turned out damaged: every piece is checked, so that all the damaged ones
+    // are known before the rebuild.
+    Report FindDamagedPieces() {
+        const auto count = static_cast<int>(plan_.lengths.size());
+        CopyLoop copier(plan_.total, control_, true);
+        Discard discard;
+        platform::Permissions unused = 0;
+        for (int piece = 0; piece < count; ++piece) {
+            if (std::ranges::find(lost_, piece) != lost_.end()) continue;
+            const auto read = ReadPiece(piece, discard, copier, unused);
+            if (read == CopyStatus::Cancelled) return Cancelled();
+            const bool whole = read == CopyStatus::Done;
+            if (!whole || copier.NextDigest() != DigestOf(piece)) MarkLost(piece);
+        }
+        return TooManyLost()
+                   ? Fail(TooManyLostText(std::ssize(lost_), std::ssize(plan_.recoveryDigests)))
+                   : Report{};
+    }
+
+    void MarkLost(int piece) {
+        StateOf(piece) = PieceState::Damaged;
+        if (std::ranges::find(lost_, piece) == lost_.end()) lost_.push_back(piece);
+    }
+
+    bool TooManyLost() const { return std::ssize(lost_) > std::ssize(plan_.recoveryDigests); }
+
+    // Rebuilds the lost pieces from the others and the recovery pieces, and writes the whole
+    // file into `output` (with none, only works it out, in memory, to see that it can be done).
+    // Every piece read is checked against its checksum, every rebuilt one too; a read piece
+    // found damaged is lost as well, and the rebuild starts again while the recovery pieces can
+    // still make up for every lost one.
+    Report Rebuild(platform::File* output) {
+        for (;;) {
+            if (TooManyLost())
+                return Fail(TooManyLostText(std::ssize(lost_), std::ssize(plan_.recoveryDigests)));
+            bool damaged = false;
+            const Report attempt = RebuildOnce(output, damaged);
+            if (!damaged) return attempt;
+        }
+    }
+
+    Report RebuildOnce(platform::File* output, bool& damaged) {
+        std::ranges::sort(lost_);
+        const auto rebuild = code_->PlanRebuild(lost_);
+        if (!rebuild) return Fail();
+        CodedPieces coded(*code_, static_cast<int>(rebuild->Rebuilt().size()));
+        // The rebuilt pieces grow in memory where they fit; else in their own places in the new
+        // file, which starts as zeros. In place, the target's bytes stay until all is checked,
+        // so there they must fit memory.
+        if (coded.InFiles()) {
+            if (output == nullptr || inPlace_) return Fail();
+            if (!output->Truncate(0)) return Refusal();
+            for (std::size_t b = 0; b < rebuild->Rebuilt().size(); ++b)
+                coded.SetPlace(static_cast<int>(b), {output, rebuild->Rebuilt()[b] * plan_.chunk});
+        }
+        std::vector<std::vector<CodeCoefficient>> weights;
+        std::int64_t readBytes = 0;
+        for (const int piece : rebuild->Reads()) {
+            weights.push_back(rebuild->CoefficientsFor(piece));
+            readBytes += piece < std::ssize(plan_.lengths)
+                             ? plan_.lengths[static_cast<std::size_t>(piece)]
+                             : plan_.recoveryLength;
+        }
+        CopyLoop copier(progressBase_ + readBytes, control_, true, progressBase_);
+        copier.Observe(
+            [&](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
+                const auto& weight = weights[static_cast<std::size_t>(copy)];
+                for (std::size_t b = 0; b < weight.size(); ++b)
+                    if (!coded.Add(static_cast<int>(b), weight[b], bytes, offset)) return false;
+                return true;
+            });
+        Discard discard;
+        platform::Permissions pieceBits = platform::kPermissionBits;
+        for (const int piece : rebuild->Reads()) {
+            const bool isPiece = piece < std::ssize(plan_.lengths);
+            AtOffset place(output ? *output : discard, isPiece ? piece * plan_.chunk : 0);
+            platform::File& to = output && isPiece ? static_cast<platform::File&>(place) : discard;
+            const auto read = ReadPiece(piece, to, copier, pieceBits);
+            if (read == CopyStatus::Cancelled) return Cancelled();
+            if (read == CopyStatus::OutputFailed) return Refusal();
+            if (read != CopyStatus::Done || copier.NextDigest() != DigestOf(piece)) {
+                MarkLost(piece);
+                damaged = true;
+                progressBase_ += readBytes;
+                return {};
+            }
+        }
+        if (copier.ObserverFailed()) return Refusal();
+        if (const Report placed = CheckAndPlaceRebuilt(*rebuild, coded, output); !placed.Done())
+            return placed;
+        if (control_.Cancelled()) return Cancelled();
+        if (output != nullptr && !output->Truncate(plan_.total)) return Refusal();
+        rebuilt_ = std::ssize(rebuild->Rebuilt());
+        return output ? Narrow(*output, pieceBits) : Report{};
+    }
+
+    // Each rebuilt piece must match its checksum before it takes its place in the file.
+    Report CheckAndPlaceRebuilt(const RebuildPlan& rebuild, CodedPieces& coded,
+                                platform::File* output) {
+        std::vector<std::byte> buffer(kCopyBufferBytes);
+        for (std::size_t b = 0; b < rebuild.Rebuilt().size(); ++b) {
+            const int piece = rebuild.Rebuilt()[b];
+            const auto length = plan_.lengths[static_cast<std::size_t>(piece)];
+            Sha256 sha;
+            for (std::int64_t at = 0; at < length; at += std::ssize(buffer)) {
+                const auto part = std::span(buffer).first(
+                    static_cast<std::size_t>(std::min(length - at, std::ssize(buffer))));
+                if (!coded.Read(static_cast<int>(b), part, at)) return Refusal();
+                sha.Update(part);
+                if (output && !coded.InFiles() && !output->WriteAt(part, piece * plan_.chunk + at))
+                    return Refusal();
+            }
+            if (sha.Finish() != DigestOf(piece)) return Damaged(piece + 1);
+        }
         return {};
     }
 
@@ -384,6 +677,13 @@ class JoinRun {
     const std::string& target_;
     const std::string name_;
     std::vector<PieceState> states_;
+    std::vector<PieceState> recoveryStates_;
+    std::vector<int> lost_;
+    std::optional<RecoveryCode> code_;
+    bool damageFound_ = false;
+    bool inPlace_ = false;
+    std::int64_t rebuilt_ = 0;
+    std::int64_t progressBase_ = 0;
     std::unique_ptr<platform::Folder> folder_;
     std::unique_ptr<platform::File> held_;
     EntryInfo heldInfo_{EntryKind::Missing};

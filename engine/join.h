@@ -35,25 +35,37 @@ struct JoinPlan {
     std::vector<std::int64_t> lengths;  // piece n's length at n - 1
     std::vector<Digest> digests;        // from the checksum file; empty without one
     std::int64_t total = 0;
+    // Recovery pieces, where the checksum file lists them: their digests (recovery piece j's at
+    // j - 1), their code and length, and the pieces found missing or of the wrong length
+    // (counted from 0: piece n is n - 1, recovery piece j is N + j - 1), to be rebuilt.
+    std::vector<Digest> recoveryDigests;
+    std::string code;
+    std::int64_t recoveryLength = 0;
+    std::int64_t chunk = 0;  // the pieces' length but for the last: where each lands
+    std::vector<int> lost;
     std::optional<std::int64_t> existingLength;  // the target's, when it exists
     // The joined file's permission bits: none that a piece lacks, none that the umask takes,
     // none that the file it replaces lacks.
     platform::Permissions permissions = 0;
 
     bool Verified() const { return !digests.empty(); }
+    bool Recoverable() const { return !recoveryDigests.empty(); }
 };
 
 struct JoinCheck {
-    Report report;                   // Done when the join may go on
-    std::vector<PieceState> pieces;  // each piece the join needs, as the check found it
-    std::optional<JoinPlan> plan;    // with a Done report only
+    Report report;                           // Done when the join may go on
+    std::vector<PieceState> pieces;          // each piece the join needs, as the check found it
+    std::vector<PieceState> recoveryPieces;  // each listed recovery piece, likewise
+    std::optional<JoinPlan> plan;            // with a Done report only
 };
 
 struct JoinResult {
     Report report;
-    std::vector<PieceState> pieces;  // each piece, as the writing found it
-    bool verified = false;           // every piece matched its checksum
-    std::int64_t bytesWritten = 0;   // bytes in the target, when it was rebuilt
+    std::vector<PieceState> pieces;          // each piece, as the writing found it
+    std::vector<PieceState> recoveryPieces;  // each recovery piece it looked at, likewise
+    bool verified = false;                   // every piece matched its checksum
+    std::int64_t bytesWritten = 0;           // bytes in the target, when it was rebuilt
+    std::int64_t rebuilt = 0;                // pieces rebuilt from the recovery pieces
 };
 
 // The request the shared settings make of `targetPath`.

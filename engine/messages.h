@@ -20,6 +20,14 @@ inline constexpr char kSplitCancelled[] = "The split was cancelled";
 
 inline constexpr char kJoinSucceeded[] = "The Files have been successfully joined";
 inline constexpr char kJoinVerified[] = "The Files have been successfully joined and verified";
+// "..., 1 piece rebuilt" and "..., K pieces rebuilt", after kJoinVerified.
+inline constexpr char kJoinRebuiltOne[] = ", 1 piece rebuilt";
+inline constexpr char kJoinRebuiltOpen[] = ", ";
+inline constexpr char kJoinRebuiltClose[] = " pieces rebuilt";
+// "Error - K pieces are missing or damaged, at most R can be rebuilt", around K and R.
+inline constexpr char kTooManyLostOpen[] = "Error - ";
+inline constexpr char kTooManyLostMiddle[] = " pieces are missing or damaged, at most ";
+inline constexpr char kTooManyLostClose[] = " can be rebuilt";
 inline constexpr char kJoinFailed[] = "Error - Unable to join pieces into a file";
 inline constexpr char kJoinFailedInfoOpen[] = "Tessel could not join pieces into a file [";
 inline constexpr char kJoinCancelled[] = "The join was cancelled";

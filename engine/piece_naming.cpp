@@ -7,6 +7,7 @@ namespace tessel {
 namespace {
 
 constexpr std::size_t kLongestNumberDigits = 18;  // always fits a signed 64-bit number
+constexpr char kRecoveryMark = 'R';               // before a recovery piece's number
 
 bool IsDecimalFromOne(std::string_view digits) {
     return !digits.empty() && digits.front() != '0' &&
@@ -41,17 +42,23 @@ std::string PieceName(std::string_view base, std::int64_t n, std::string_view ex
     return name;
 }
 
+std::string RecoveryPieceName(std::string_view base, std::int64_t j, std::string_view extension) {
+    return PieceName(base, j, extension).insert(base.size() + 1, 1, kRecoveryMark);
+}
+
 std::optional<PieceOf> ParsePieceName(std::string_view name, std::string_view extension) {
     if (extension.empty() || !name.ends_with(extension)) return std::nullopt;
     const auto numbered = name.substr(0, name.size() - extension.size());
     const auto dot = numbered.rfind('.');
     if (dot == std::string_view::npos) return std::nullopt;
-    const auto digits = numbered.substr(dot + 1);
+    auto digits = numbered.substr(dot + 1);
+    const bool recovery = digits.starts_with(kRecoveryMark);
+    if (recovery) digits.remove_prefix(1);
     if (!IsDecimalFromOne(digits)) return std::nullopt;
     std::int64_t number = INT64_MAX;
     if (digits.size() <= kLongestNumberDigits)
         std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    return PieceOf{numbered.substr(0, dot), number};
+    return PieceOf{numbered.substr(0, dot), number, recovery};
 }
 
 std::int64_t PiecesNeeded(std::int64_t size, std::int64_t chunk) {

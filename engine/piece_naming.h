@@ -12,8 +12,9 @@
 
 namespace tessel {
 
-// The most pieces a split writes or a join reads.
+// The most pieces a split writes or a join reads, and the most recovery pieces beside them.
 inline constexpr std::int64_t kMaxPieces = 32767;
+inline constexpr std::int64_t kMaxRecoveryPieces = 16;
 
 // The part of `path` after its last `separator`; the whole text when it has none, empty when
 // it ends in one. Only `separator` separates.
@@ -30,12 +31,16 @@ std::string JoinPath(std::string_view folder, std::string_view name,
 // `base`, ".", n in decimal and `extension`: report.doc, 12, ".BRK" gives report.doc.12.BRK.
 std::string PieceName(std::string_view base, std::int64_t n, std::string_view extension);
 
-// What a name of the form BASE.N<extension> says: its base and its number. Nothing for any
-// other name: N must be decimal digits from 1 without a leading zero. Numbers too long to hold
-// count as the largest there is.
+// Recovery piece j of `base`: `base`, ".R", j in decimal and `extension`, e.g. report.doc.R1.BRK.
+std::string RecoveryPieceName(std::string_view base, std::int64_t j, std::string_view extension);
+
+// What a name of the form BASE.N<extension> or BASE.RN<extension> says: its base, its number and
+// whether it is a recovery piece. Nothing for any other name: N must be decimal digits from 1
+// without a leading zero. Numbers too long to hold count as the largest there is.
 struct PieceOf {
     std::string_view base;
     std::int64_t number = 0;
+    bool recovery = false;
 };
 std::optional<PieceOf> ParsePieceName(std::string_view name, std::string_view extension);
 

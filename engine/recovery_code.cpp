@@ -151,8 +151,8 @@ RecoveryCode::RecoveryCode(int dataPieces, int recoveryPieces, std::int64_t long
     : dataPieces_(dataPieces), recoveryPieces_(recoveryPieces) {
     const bool words = !IsXor();
     recoveryLength_ = words && longest == 1 ? kWordBytes : longest;
-    tailStart_ = words && recoveryLength_ % kWordBytes != 0 ? recoveryLength_ - kTailBytes
-                                                            : recoveryLength_;
+    tailStart_ =
+        words && recoveryLength_ % kWordBytes != 0 ? recoveryLength_ - kTailBytes : recoveryLength_;
 }
 
 std::optional<RecoveryCode> RecoveryCode::Choose(int dataPieces, int recoveryPieces,
@@ -226,8 +226,8 @@ void RecoveryCode::AddProduct(CodeCoefficient coefficient, std::span<const std::
         const std::int64_t tailFrom = std::max(sourceOffset, tailStart_);
         AddTail(coefficient.tail, source.subspan(static_cast<std::size_t>(tailFrom - sourceOffset)),
                 tailFrom, window.data() + (tailStart_ - windowOffset));
-        source = source.first(static_cast<std::size_t>(std::max<std::int64_t>(
-            0, std::min(sourceEnd, tailStart_) - sourceOffset)));
+        source = source.first(static_cast<std::size_t>(
+            std::max<std::int64_t>(0, std::min(sourceEnd, tailStart_) - sourceOffset)));
         if (source.empty()) return;
     }
     if (coefficient.word == 0) return;

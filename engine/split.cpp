@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "engine/checksum.h"
+#include "engine/coded_pieces.h"
 #include "engine/copy_loop.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
+#include "engine/recovery_code.h"
 
 namespace tessel {
 namespace {
@@ -15,17 +17,34 @@ namespace {
 using platform::EntryKind;
 using platform::Follow;
 
+// The summary's line on the recovery pieces, where there are any.
+std::string RecoveryLine(std::int64_t recovery, std::int64_t length) {
+    if (recovery == 0) return {};
+    const std::string bytes = std::to_string(length) + " bytes";
+    if (recovery == 1) return kCrLf + (" Plus 1 recovery piece of " + bytes + ".");
+    return kCrLf +
+           (" Plus " + std::to_string(recovery) + " recovery pieces of " + bytes + " each.");
+}
+
 // The text the information dialog shows before anything is written; nothing when the file
 // needs more pieces than a split may write.
 std::optional<std::string> Summary(const std::string& path, std::int64_t size, std::int64_t chunk,
-                                   double quotient) {
+                                   double quotient, const std::string& recoveryLine) {
     const std::string sizeLine = "Size of file  : " + std::to_string(size) + " bytes  " + kCrLf;
     if (quotient < 1.0)
-        return "Selected file : " + path + kCrLf + sizeLine + " This will require only One file";
+        return "Selected file : " + path + kCrLf + sizeLine + " This will require only One file" +
+               recoveryLine;
     const std::int64_t pieces = PiecesNeeded(size, chunk);
     if (pieces > kMaxPieces) return std::nullopt;
     return "Selected File : " + path + kCrLf + sizeLine + " This will require " +
-           std::to_string(pieces) + " Files.";
+           std::to_string(pieces) + " Files." + recoveryLine;
+}
+
+// The code of a plan's recovery pieces, or nothing where there are none.
+std::optional<RecoveryCode> CodeOf(std::int64_t pieces, std::int64_t recovery,
+                                   std::int64_t longest) {
+    if (recovery == 0) return std::nullopt;
+    return RecoveryCode::Choose(static_cast<int>(pieces), static_cast<int>(recovery), longest);
 }
 
 Report SplitFailure(const SplitRequest& request) {
@@ -92,11 +111,14 @@ ListSlot ExamineListSlot(platform::Folder& folder, const std::string& listName) 
     return IsTesselHeader(*line) ? ListSlot::Tessels : ListSlot::Foreign;
 }
 
-// The longest name a split of `pieces` pieces writes: the checksum file's or the last piece's
-// (the batch file's, NAME.bat, is shorter than the checksum file's).
-std::int64_t LongestName(const std::string& name, std::int64_t pieces,
+// The longest name a split writes: the checksum file's, the last piece's or the last recovery
+// piece's (the batch file's, NAME.bat, is shorter than the checksum file's).
+std::int64_t LongestName(const std::string& name, std::int64_t pieces, std::int64_t recovery,
                          const std::string& extension) {
-    return std::max(std::ssize(ListName(name)), std::ssize(PieceName(name, pieces, extension)));
+    const std::int64_t longest =
+        std::max(std::ssize(ListName(name)), std::ssize(PieceName(name, pieces, extension)));
+    if (recovery == 0) return longest;
+    return std::max(longest, std::ssize(RecoveryPieceName(name, recovery, extension)));
 }
 
 // The folder the pieces go to, or where it does not exist yet, the one it will be made in.
@@ -139,7 +161,7 @@ Report CheckOutputFolder(const SplitRequest& request, std::int64_t size, std::in
             folder ? std::move(folder) : FolderOrParent(request.outputFolder, files)) {
         const auto nameMax = where->NameMax();
         if (!nameMax) return SplitFailure(request);
-        if (LongestName(name, pieces, request.extension) > *nameMax)
+        if (LongestName(name, pieces, request.recovery, request.extension) > *nameMax)
             return StatusOnly(Outcome::Refused, messages::kSplitNameTooLong);
     }
     return {};
@@ -161,10 +183,10 @@ bool ClearName(platform::Folder& folder, const std::string& name) {
 // Removes the pieces of an older split that stand directly after the last piece written, so a
 // later join cannot append them. Only regular files are removed; anything else ends the run,
 // and a name that cannot be looked at fails the split.
-bool DeleteStalePieces(platform::Folder& folder, const std::string& name,
-                       const std::string& extension, std::int64_t lastWritten) {
+template <typename Naming>
+bool DeleteStalePieces(platform::Folder& folder, std::int64_t lastWritten, Naming nameOf) {
     for (std::int64_t n = lastWritten + 1;; ++n) {
-        const std::string piece = PieceName(name, n, extension);
+        const std::string piece = nameOf(n);
         const EntryKind kind = folder.Examine(piece, Follow::No).kind;
         if (kind == EntryKind::Unknown) return false;
         if (kind != EntryKind::RegularFile) return true;
@@ -206,18 +228,30 @@ class SplitRun {
 
         if (const auto started = StartChecksumFile(); !started.Done()) return Result(started);
         CopyLoop copier(plan_.size, control_, true);
+        if (const auto started = StartRecoveryPieces(copier); !started.Done())
+            return Result(started);
         for (std::int64_t n = 1; n <= plan_.pieces; ++n) {
             const Report written = WritePiece(n, *input, copier);
             if (!written.Done()) return Result(written);
         }
+        if (const auto written = WriteRecoveryPieces(copier); !written.Done())
+            return Result(written);
         if (!checksum_->Flush()) return Result(PiecesFailed());
-        if (!DeleteStalePieces(*folder_, name_, request_.extension, plan_.pieces)) return Fail();
+        const auto stalePiece = [&](std::int64_t n) {
+            return PieceName(name_, n, request_.extension);
+        };
+        const auto staleRecovery = [&](std::int64_t j) {
+            return RecoveryPieceName(name_, j, request_.extension);
+        };
+        if (!DeleteStalePieces(*folder_, plan_.pieces, stalePiece) ||
+            !DeleteStalePieces(*folder_, plan_.request.recovery, staleRecovery))
+            return Fail();
         return Result(StatusOnly(Outcome::Done, messages::kSplitSucceeded));
     }
 
   private:
     SplitResult Result(Report report) const {
-        return SplitResult{std::move(report), piecesDone_, bytesDone_};
+        return SplitResult{std::move(report), piecesDone_, bytesDone_, recoveryDone_};
     }
     SplitResult Fail() const { return Result(SplitFailure(request_)); }
 
@@ -251,8 +285,76 @@ class SplitRun {
                 return SplitFailure(request_);
         }
         checksum_ = folder_->CreateNew(listName_, permissions_);
-        const ChecksumHeader header{name_, plan_.size, request_.chunk, plan_.pieces};
+        ChecksumHeader header{name_, plan_.size, request_.chunk, plan_.pieces, 0, {}};
+        if (code_) {
+            header.recovery = code_->RecoveryPieces();
+            header.code = code_->Name();
+        }
         if (!checksum_ || !WriteLine(ChecksumHeaderLine(header))) return PiecesFailed();
+        return {};
+    }
+
+    // Readies the recovery pieces: every byte of every piece the copy moves adds into each of
+    // them, on the hashing thread, in memory or, where they are too long for that, in their
+    // own files, made now.
+    Report StartRecoveryPieces(CopyLoop& copier) {
+        if (!code_) return {};
+        recovery_ = std::make_unique<CodedPieces>(*code_, code_->RecoveryPieces());
+        if (recovery_->InFiles()) {
+            for (int j = 0; j < code_->RecoveryPieces(); ++j) {
+                const auto file = CreateRecoveryFile(j);
+                if (!file) return PiecesFailed();
+                recovery_->SetPlace(j, {file, 0});
+            }
+        }
+        copier.Observe(
+            [this](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
+                for (int j = 0; j < code_->RecoveryPieces(); ++j) {
+                    if (!recovery_->Add(j, code_->Coefficient(j, static_cast<int>(copy)), bytes,
+                                        offset))
+                        return false;
+                }
+                return true;
+            });
+        return {};
+    }
+
+    platform::File* CreateRecoveryFile(int j) {
+        const std::string name = RecoveryPieceName(name_, j + 1, request_.extension);
+        if (!ClearName(*folder_, name)) return nullptr;
+        auto file = folder_->CreateNew(name, permissions_);
+        if (!file) return nullptr;
+        written_.push_back(name);
+        recoveryFiles_.push_back(std::move(file));
+        return recoveryFiles_.back().get();
+    }
+
+    // Writes the recovery pieces out once every piece has added into them, each listed once it
+    // is on the medium, as a piece is.
+    Report WriteRecoveryPieces(CopyLoop& copier) {
+        if (!code_) return {};
+        if (copier.ObserverFailed()) return PiecesFailed();
+        std::vector<std::byte> buffer(kCopyBufferBytes);
+        for (int j = 0; j < code_->RecoveryPieces(); ++j) {
+            if (control_.Cancelled()) return Cancel();
+            platform::File* file = recovery_->InFiles()
+                                       ? recoveryFiles_[static_cast<std::size_t>(j)].get()
+                                       : CreateRecoveryFile(j);
+            if (!file) return PiecesFailed();
+            Sha256 sha;
+            for (std::int64_t at = 0; at < recovery_->Length(); at += std::ssize(buffer)) {
+                const auto part = std::span(buffer).first(static_cast<std::size_t>(
+                    std::min(recovery_->Length() - at, std::ssize(buffer))));
+                if (!recovery_->Read(j, part, at)) return PiecesFailed();
+                if (!recovery_->InFiles() && !file->Write(part)) return PiecesFailed();
+                sha.Update(part);
+            }
+            if (!file->Flush()) return PiecesFailed();
+            if (!WriteLine(ChecksumLine(sha.Finish(),
+                                        RecoveryPieceName(name_, j + 1, request_.extension))))
+                return PiecesFailed();
+            ++recoveryDone_;
+        }
         return {};
     }
 
@@ -301,7 +403,8 @@ class SplitRun {
             placeholder_.reset();
             folder_->Remove(name_);
         }
-        piecesDone_ = bytesDone_ = 0;
+        recoveryFiles_.clear();
+        piecesDone_ = bytesDone_ = recoveryDone_ = 0;
         return StatusOnly(Outcome::Cancelled, messages::kSplitCancelled);
     }
 
@@ -317,41 +420,52 @@ class SplitRun {
     bool createdPlaceholder_ = false;
     std::unique_ptr<platform::File> checksum_;
     std::vector<std::string> written_;
+    const std::optional<RecoveryCode> code_ =
+        CodeOf(plan_.pieces, plan_.request.recovery, plan_.recoveryLength);
+    std::unique_ptr<CodedPieces> recovery_;
+    std::vector<std::unique_ptr<platform::File>> recoveryFiles_;
     std::int64_t piecesDone_ = 0;
     std::int64_t bytesDone_ = 0;
+    std::int64_t recoveryDone_ = 0;
 };
 
 }  // namespace
 
 SplitRequest SplitRequestFrom(const SharedSettings& settings, const std::string& inputPath) {
     return SplitRequest{inputPath, settings.OutputFolder, settings.PieceExtension,
-                        settings.ChunkSize};
+                        settings.ChunkSize, 0};
 }
 
 SplitCheck CheckSplit(const SplitRequest& request, platform::FileSystem& files) {
     SplitCheck check;
     const std::int64_t chunk = request.chunk;
     const auto input = files.Examine(request.inputPath, Follow::Yes);
-    if (input.kind != EntryKind::RegularFile || chunk == 0) {
+    if (input.kind != EntryKind::RegularFile || chunk == 0 || request.recovery < 0 ||
+        request.recovery > kMaxRecoveryPieces) {
         check.report = SplitFailure(request);
         return check;
     }
     const std::int64_t size = input.length;
     const double quotient = static_cast<double>(size) / static_cast<double>(chunk);
     const std::int64_t pieces = chunk < 0 ? 1 : PiecesNeeded(size, chunk);
+    // The recovery pieces are as long as the longest piece: the first.
+    const auto code = CodeOf(std::min(pieces, kMaxPieces), request.recovery,
+                             chunk < 0 ? size : PieceLength(size, chunk, 1));
+    const std::int64_t recoveryLength = code ? code->RecoveryLength() : 0;
     if (pieces <= kMaxPieces) {
         check.report = CheckOutputFolder(request, size, pieces, files);
         if (check.report.outcome == Outcome::Refused) return check;
     }
     check.pieceCount = quotient;
-    auto summary = Summary(request.inputPath, size, chunk, quotient);
+    auto summary = Summary(request.inputPath, size, chunk, quotient,
+                           RecoveryLine(request.recovery, recoveryLength));
     if (!summary) {
         check.report = SplitFailure(request);
         return check;
     }
     if (!check.report.Done()) return check;
     check.report.info = std::move(*summary);
-    check.plan = SplitPlan{request, size, pieces};
+    check.plan = SplitPlan{request, size, pieces, recoveryLength};
     return check;
 }
 

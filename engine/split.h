@@ -19,7 +19,8 @@ struct SplitRequest {
     std::string inputPath;
     std::string outputFolder;
     std::string extension = kDefaultPieceExtension;
-    std::int64_t chunk = 0;  // bytes per piece
+    std::int64_t chunk = 0;     // bytes per piece
+    std::int64_t recovery = 0;  // recovery pieces to write after the others
 };
 
 // The request the shared settings make of `inputPath`.
@@ -30,6 +31,7 @@ struct SplitPlan {
     SplitRequest request;
     std::int64_t size = 0;  // the input's length, as the summary told the user
     std::int64_t pieces = 0;
+    std::int64_t recoveryLength = 0;  // each recovery piece's, where there are any
 };
 
 struct SplitCheck {
@@ -42,16 +44,17 @@ struct SplitCheck {
 
 struct SplitResult {
     Report report;
-    std::int64_t piecesWritten = 0;  // pieces written whole, and still there
-    std::int64_t bytesWritten = 0;   // their bytes
+    std::int64_t piecesWritten = 0;    // pieces written whole, and still there
+    std::int64_t bytesWritten = 0;     // their bytes
+    std::int64_t recoveryWritten = 0;  // recovery pieces written whole, and still there
 };
 
 // Checks the input and the output folder and builds the summary. Writes nothing.
 SplitCheck CheckSplit(const SplitRequest& request,
                       platform::FileSystem& files = platform::DefaultFileSystem());
 
-// Writes the planned pieces and their checksum file into the output folder. A cancelled split
-// takes back what it wrote.
+// Writes the planned pieces, their recovery pieces and their checksum file into the output
+// folder. A cancelled split takes back what it wrote.
 SplitResult WriteSplit(const SplitPlan& plan, const OperationControl& control = {},
                        platform::FileSystem& files = platform::DefaultFileSystem());
 

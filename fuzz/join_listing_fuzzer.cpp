@@ -85,6 +85,18 @@ class MemoryFile : public tessel::platform::File {
         position_ += data.size();
         return true;
     }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        const auto from = std::min(bytes_.size(), static_cast<std::size_t>(offset));
+        const auto available = std::min(into.size(), bytes_.size() - from);
+        std::copy_n(bytes_.data() + from, available, reinterpret_cast<char*>(into.data()));
+        return available;
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        const auto at = static_cast<std::size_t>(offset);
+        if (at + bytes.size() > bytes_.size()) bytes_.resize(at + bytes.size());
+        std::copy_n(reinterpret_cast<const char*>(bytes.data()), bytes.size(), bytes_.data() + at);
+        return true;
+    }
     bool Flush() override { return true; }
     EntryInfo Info() override { return InfoOf(name_, Entry{true, bytes_}); }
     bool Truncate(std::int64_t length) override {
@@ -107,6 +119,12 @@ class MemoryReplacement final : public tessel::platform::Replacement {
 
     std::optional<std::size_t> Read(std::span<std::byte> into) override { return file_.Read(into); }
     bool Write(std::span<const std::byte> bytes) override { return file_.Write(bytes); }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        return file_.ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        return file_.WriteAt(bytes, offset);
+    }
     bool Flush() override { return true; }
     EntryInfo Info() override { return file_.Info(); }
     bool Truncate(std::int64_t length) override { return file_.Truncate(length); }

@@ -71,6 +71,11 @@ class File {
     virtual std::optional<std::size_t> Read(std::span<std::byte> into) = 0;
     // Writes all of `bytes` at the current position.
     virtual bool Write(std::span<const std::byte> bytes) = 0;
+    // Reads up to `into.size()` bytes at `offset`, leaving the position where it was: the count
+    // read, 0 at or past the end, nothing on an error.
+    virtual std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) = 0;
+    // Writes all of `bytes` at `offset`, leaving the position where it was.
+    virtual bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) = 0;
     // Puts everything written so far on the medium.
     virtual bool Flush() = 0;
     // What the open file is: its length, permissions, owner and identity.

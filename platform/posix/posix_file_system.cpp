@@ -137,6 +137,36 @@ class PosixFile : public File {
         return true;
     }
 
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        std::size_t filled = 0;
+        while (filled < into.size()) {
+            const ssize_t got = ::pread(fd_.get(), into.data() + filled, into.size() - filled,
+                                        static_cast<off_t>(offset) + static_cast<off_t>(filled));
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return std::nullopt;
+            }
+            if (got == 0) break;
+            filled += static_cast<std::size_t>(got);
+        }
+        return filled;
+    }
+
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t put = ::pwrite(fd_.get(), bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset) + static_cast<off_t>(done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (put == 0) return false;
+            done += static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+
     bool Flush() override { return ::fsync(fd_.get()) == 0; }
 
     EntryInfo Info() override {
@@ -332,6 +362,12 @@ class PosixReplacement final : public Replacement {
         return file_->Read(into);
     }
     bool Write(std::span<const std::byte> bytes) override { return file_->Write(bytes); }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        return file_->ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        return file_->WriteAt(bytes, offset);
+    }
     bool Flush() override { return file_->Flush(); }
     EntryInfo Info() override { return file_->Info(); }
     bool Truncate(std::int64_t length) override { return file_->Truncate(length); }

@@ -38,6 +38,18 @@ class Faulty : public ForwardingFile<Kind> {
     bool Write(std::span<const std::byte> bytes) override {
         return !faults_.failWrites && this->inner_->Write(bytes);
     }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        if (faults_.failReads) return std::nullopt;
+        if (faults_.readLimit) {
+            const auto left = std::max<std::int64_t>(*faults_.readLimit - offset, 0);
+            into = into.first(std::min<std::size_t>(into.size(), static_cast<std::size_t>(left)));
+            if (into.empty()) return 0;
+        }
+        return this->inner_->ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        return !faults_.failWrites && this->inner_->WriteAt(bytes, offset);
+    }
     bool Flush() override { return !faults_.failFlush && this->inner_->Flush(); }
     EntryInfo Info() override { return faults_.failExamine ? EntryInfo{} : this->inner_->Info(); }
     // The kernel copy passes no bytes through Read and Write: with a fault on either side the

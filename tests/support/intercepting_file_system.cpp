@@ -1,5 +1,6 @@
 #include "tests/support/intercepting_file_system.h"
 
+#include <iterator>
 #include <utility>
 
 namespace tessel::testing {
@@ -37,6 +38,29 @@ class WatchedFile : public ForwardingFile<Kind> {
                 break;
         }
         return this->inner_->Write(bytes);
+    }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        switch (Ask(Call::ReadAt)) {
+            case Fault::Fail:
+                return std::nullopt;
+            case Fault::Short:
+                return this->inner_->ReadAt(into.first((into.size() + 1) / 2), offset);
+            case Fault::None:
+                break;
+        }
+        return this->inner_->ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        switch (Ask(Call::WriteAt)) {
+            case Fault::Fail:
+                return false;
+            case Fault::Short:
+                this->inner_->WriteAt(bytes.first(bytes.size() / 2), offset);
+                return false;
+            case Fault::None:
+                break;
+        }
+        return this->inner_->WriteAt(bytes, offset);
     }
     bool Flush() override { return Ask(Call::Flush) == Fault::None && this->inner_->Flush(); }
     EntryInfo Info() override {
@@ -144,8 +168,10 @@ const char* NameOf(Call call) {
         "ExamineName", "List",           "Remove",          "NameMax",
         "FreeBytes",   "IsLocked",       "MayRenameOver",   "OpenOrCreate",
         "CreateNew",   "OpenForReading", "HoldExclusive",   "CreateReplacement",
-        "Read",        "Write",          "Flush",           "Info",
+        "Read",        "Write",          "ReadAt",          "WriteAt",
+        "Flush",       "Info",
         "Truncate",    "SetPermissions", "KernelCopy",      "Commit"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(Call::Commit) + 1);
     return kNames[static_cast<int>(call)];
 }
 

@@ -34,6 +34,8 @@ enum class Call {
     // An open file, by the full path it was opened as.
     Read,
     Write,
+    ReadAt,
+    WriteAt,
     Flush,
     Info,
     Truncate,

@@ -39,6 +39,12 @@ class ForwardingFile : public Kind, public Forwarding {
         return inner_->Read(into);
     }
     bool Write(std::span<const std::byte> bytes) override { return inner_->Write(bytes); }
+    std::optional<std::size_t> ReadAt(std::span<std::byte> into, std::int64_t offset) override {
+        return inner_->ReadAt(into, offset);
+    }
+    bool WriteAt(std::span<const std::byte> bytes, std::int64_t offset) override {
+        return inner_->WriteAt(bytes, offset);
+    }
     bool Flush() override { return inner_->Flush(); }
     platform::EntryInfo Info() override { return inner_->Info(); }
     bool Truncate(std::int64_t length) override { return inner_->Truncate(length); }
