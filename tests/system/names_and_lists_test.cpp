@@ -241,6 +241,18 @@ TEST(ChecksumFiles, AListThatIsNotExactlyThePiecesOrNotAFileIsRefusedAndNeverJoi
     }
 }
 
+// A plain list names no count: one that names pieces 1 to 3 while piece 4 stands beside them
+// is not the whole set, and joining only what it names would hand back a truncated file as
+// "joined and verified".
+TEST(ChecksumFiles, APlainListThatLeavesOutTheLastPieceIsNeverJoinedAsTheWholeFile) {
+    const ListlessSet set;
+    set.PutList(set.Sha256sum({1, 2, 3}));
+    const auto before = Take(set.folder);
+    auto settings = SettingsFor(set.folder, ListlessSet::kChunk);
+    EXPECT_FALSE(JoinFiles(settings, set.target)) << settings.StatusMessage;
+    EXPECT_EQ(Take(set.folder), before);
+}
+
 // The peak of this process's memory from now on, in KiB: the kernel's high-water mark is reset
 // first, so that what a forked child inherited from the tests before does not count.
 class PeakMemory {

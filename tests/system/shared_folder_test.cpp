@@ -429,6 +429,20 @@ std::string TryToRead(const OtherUser& user, const std::string& path) {
     });
 }
 
+// Empty unless `user` can read `path` and finds `secret` in it.
+std::string ReadsSecret(const OtherUser& user, const std::string& path,
+                        const std::vector<char>& secret) {
+    return RunAs(user, [&] {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) return std::string();
+        ::close(fd);
+        const auto bytes = ReadFile(path);
+        return std::search(bytes.begin(), bytes.end(), secret.begin(), secret.end()) == bytes.end()
+                   ? std::string()
+                   : std::string("read the secret");
+    });
+}
+
 // Runs a join as `user`, with the usual umask; empty when it succeeded, else what it said.
 std::string JoinAs(const OtherUser& user, const std::string& target) {
     return RunAs(user, [&] {
@@ -484,6 +498,35 @@ TEST(SharedFolder, APlantedPieceNeverMakesTheJoinedFileMoreOpenThanItsMostPrivat
         EXPECT_EQ(BitsOf(stage.target, fs::perms::all & ~kPrivate), "0")
             << "the joined file is more open than the key in it";
         EXPECT_EQ(TryToRead(cast.attacker, stage.target), "refused");
+    }
+}
+
+// The attacker plants an empty file of the target's name too, as every split leaves one, open
+// to all and in the shared group. A joined file that took its owner or its group would hand
+// the attacker what was linked in. The key may be read by its owner's own group, which under
+// per-user groups is its owner alone.
+TEST(SharedFolder, APlantedPlaceholderNeverHandsTheJoinedBytesToItsOwner) {
+    CASTS_OR_SKIP(casts);
+    for (const auto& cast : casts) {
+        SCOPED_TRACE(cast.what);
+        Stage stage(cast, kPrivate | fs::perms::group_read);
+        ASSERT_EQ(RunAs(cast.attacker,
+                        [&] {
+                            PlantPiecesLinkingTo(stage);
+                            WriteFile(stage.target, {});
+                            fs::permissions(stage.target, kReadWriteForAll);
+                            return ::chown(stage.target.c_str(), static_cast<uid_t>(-1),
+                                           cast.group) == 0
+                                       ? ""
+                                       : "the placeholder could not be given to the group";
+                        }),
+                  "");
+        const auto before = Take(stage.victim);
+
+        JoinAs(cast.victim, stage.target);
+        EXPECT_EQ(Take(stage.victim), before) << "a file of the victim's changed";
+        EXPECT_EQ(ReadsSecret(cast.attacker, stage.target, stage.keyBytes), "")
+            << "the attacker reads the victim's key in the joined file";
     }
 }
 
