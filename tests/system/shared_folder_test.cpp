@@ -1,7 +1,9 @@
 // Attacks through a folder another user can write to, and the other ways a click could cost the
-// user their data: links planted under the names Tessel writes, private files split into
-// pieces others can read, Break pressed on the placeholder, a join onto one of its own pieces,
-// a folder that cannot be listed. Each is run for real, as root and as an unprivileged user.
+// user their data: links planted under the names Tessel writes (before it looks, or between its
+// look and its open), private files split into pieces others can read, planted pieces that link
+// to a private file, the folder swapped for a link midway, Break pressed on the placeholder, a
+// join onto one of its own pieces, another program's checksum file, a folder that cannot be
+// listed. Each is run for real, as root and as an unprivileged user.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
