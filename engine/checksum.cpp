@@ -16,6 +16,7 @@ constexpr std::size_t kHexDigits = 64;
 constexpr char kHex[] = "0123456789abcdef";
 constexpr std::string_view kTagOpen = "SHA256 (";
 constexpr std::string_view kTagClose = ") = ";
+constexpr std::size_t kListReadBytes = 64 * 1024;  // read at a time from a checksum file
 
 // sha256sum's escaping: a name holding a backslash, a line feed or a carriage return is written
 // with those escaped, and its line then starts with a backslash.
@@ -274,6 +275,35 @@ ListReading ChecksumListReader::Finish(ChecksumList& list) {
         list.digests.push_back(*digest);
     }
     return ListReading::Complete;
+}
+
+ListReading ReadChecksumFile(platform::Folder& folder, const std::string& listName,
+                             std::string_view name, std::string_view extension,
+                             ChecksumList& list) {
+    const auto file = folder.OpenForReading(listName, platform::Follow::No);
+    if (!file) return ListReading::NotUnderstood;
+    const auto info = file->Info();
+    if (info.kind != platform::EntryKind::RegularFile || info.length > kMaxChecksumFileBytes)
+        return ListReading::NotUnderstood;
+    ChecksumListReader reader(name, extension);
+    std::string block(kListReadBytes, '\0');
+    std::string line;
+    for (;;) {
+        const auto got = file->Read(std::as_writable_bytes(std::span(block)));
+        if (!got) return ListReading::NotUnderstood;
+        if (*got == 0) break;
+        for (const char c : std::string_view(block.data(), *got)) {
+            if (c != '\n') {
+                if (std::ssize(line) > kMaxChecksumLineBytes) return ListReading::NotUnderstood;
+                line += c;
+                continue;
+            }
+            if (!reader.AddLine(line)) return ListReading::NotUnderstood;
+            line.clear();
+        }
+    }
+    if (!line.empty() && !reader.AddLine(line)) return ListReading::NotUnderstood;
+    return reader.Finish(list);
 }
 
 ListReading ParseChecksumFile(std::string_view text, std::string_view name,

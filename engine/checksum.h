@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/piece_naming.h"
+#include "platform/file_system.h"
 #include "tessel/product.h"
 
 namespace tessel {
@@ -107,6 +108,13 @@ class ChecksumListReader {
     std::vector<std::optional<Digest>> digests_;  // by piece number, as the lines came
     std::vector<Digest> recoveryDigests_;
 };
+
+// Reads the checksum file `listName` of `folder` a line at a time, for the pieces of `name`:
+// memory stays small whatever it holds, and a file longer than any list Tessel can have to read,
+// or one that is not a regular file (never through a link), is refused without being read.
+ListReading ReadChecksumFile(platform::Folder& folder, const std::string& listName,
+                             std::string_view name, std::string_view extension,
+                             ChecksumList& list);
 
 // The whole of a checksum file's text read at once (for tests and the fuzz targets).
 ListReading ParseChecksumFile(std::string_view text, std::string_view name,

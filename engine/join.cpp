@@ -17,8 +17,6 @@ using platform::EntryInfo;
 using platform::EntryKind;
 using platform::Follow;
 
-constexpr std::size_t kListReadBytes = 64 * 1024;
-
 std::string PieceText(std::int64_t n, PieceState state) {
     return messages::kPieceOpen + std::to_string(n) +
            (state == PieceState::Missing ? messages::kPieceMissingClose
@@ -56,36 +54,6 @@ std::optional<Report> FirstProblem(const Pieces& pieces, const std::string& targ
                        PieceText(static_cast<std::int64_t>(i) + 1, pieces.states[i]));
     }
     return std::nullopt;
-}
-
-// Reads the checksum file a line at a time: memory stays small whatever it holds, and a file
-// longer than any list Tessel can have to read is refused without being read.
-ListReading ReadList(platform::Folder& folder, const std::string& listName, const std::string& name,
-                     const std::string& extension, ChecksumList& list) {
-    const auto file = folder.OpenForReading(listName, Follow::No);
-    if (!file) return ListReading::NotUnderstood;
-    const auto info = file->Info();
-    if (info.kind != EntryKind::RegularFile || info.length > kMaxChecksumFileBytes)
-        return ListReading::NotUnderstood;
-    ChecksumListReader reader(name, extension);
-    std::string block(kListReadBytes, '\0');
-    std::string line;
-    for (;;) {
-        const auto got = file->Read(std::as_writable_bytes(std::span(block)));
-        if (!got) return ListReading::NotUnderstood;
-        if (*got == 0) break;
-        for (const char c : std::string_view(block.data(), *got)) {
-            if (c != '\n') {
-                if (std::ssize(line) > kMaxChecksumLineBytes) return ListReading::NotUnderstood;
-                line += c;
-                continue;
-            }
-            if (!reader.AddLine(line)) return ListReading::NotUnderstood;
-            line.clear();
-        }
-    }
-    if (!line.empty() && !reader.AddLine(line)) return ListReading::NotUnderstood;
-    return reader.Finish(list);
 }
 
 // The check of one join: the folder it looks in, what it finds there and what it comes to.
@@ -143,7 +111,7 @@ class JoinChecker {
 
     // The pieces the checksum file lists, each there and, where the list says, of its length.
     std::optional<Report> PlanFromList() {
-        switch (ReadList(*folder_, listName_, name_, request_.extension, list_)) {
+        switch (ReadChecksumFile(*folder_, listName_, name_, request_.extension, list_)) {
             case ListReading::Complete:
                 break;
             case ListReading::Incomplete:
@@ -344,6 +312,16 @@ class JoinRun {
             code_ = RecoveryCode::FromName(plan.code, static_cast<int>(plan.lengths.size()),
                                            static_cast<int>(plan.recoveryDigests.size()),
                                            plan.lengths.front());
+    }
+
+    // The whole file into `output`, which takes no name.
+    JoinResult RunInto(platform::File& output) {
+        folder_ = files_.OpenFolder(FolderOf(target_));
+        if (folder_ == nullptr) return Result(Refusal());
+        if (plan_.Recoverable() && !code_) return Result(Fail());
+        const Report written = WriteWhole(output);
+        if (!written.Done()) return Result(written);
+        return Result(Joined());
     }
 
     JoinResult Run() {
@@ -702,6 +680,11 @@ JoinCheck CheckJoin(const JoinRequest& request, platform::FileSystem& files) {
 JoinResult WriteJoin(const JoinPlan& plan, const OperationControl& control,
                      platform::FileSystem& files) {
     return JoinRun(plan, control, files).Run();
+}
+
+JoinResult WriteJoinInto(const JoinPlan& plan, platform::File& output,
+                         const OperationControl& control, platform::FileSystem& files) {
+    return JoinRun(plan, control, files).RunInto(output);
 }
 
 bool JoinFiles(SharedSettings& settings, const std::string& targetPath,

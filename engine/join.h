@@ -83,6 +83,12 @@ JoinCheck CheckJoin(const JoinRequest& request,
 JoinResult WriteJoin(const JoinPlan& plan, const OperationControl& control = {},
                      platform::FileSystem& files = platform::DefaultFileSystem());
 
+// The writing step into `output` instead of the target, which is left alone: the whole file,
+// its pieces checked and lost ones rebuilt, for a repair of the pieces.
+JoinResult WriteJoinInto(const JoinPlan& plan, platform::File& output,
+                         const OperationControl& control = {},
+                         platform::FileSystem& files = platform::DefaultFileSystem());
+
 // The whole join: the check, then the writing, with their texts taken into `settings`. Returns
 // whether the whole file was rebuilt.
 bool JoinFiles(SharedSettings& settings, const std::string& targetPath,

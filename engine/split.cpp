@@ -137,6 +137,15 @@ Report CheckOutputFolder(const SplitRequest& request, std::int64_t size, std::in
     if (folderInfo.kind == EntryKind::Unknown) return SplitFailure(request);
     auto folder = files.OpenFolder(request.outputFolder);
     if (folder == nullptr && folderInfo.kind == EntryKind::Folder) return SplitFailure(request);
+    // The names come first: one too long for the folder cannot even be looked up in it. Where
+    // neither the folder nor the one it is to be made in opens, the writing fails anyway.
+    const auto parent = folder ? nullptr : FolderOrParent(request.outputFolder, files);
+    if (platform::Folder* where = folder ? folder.get() : parent.get()) {
+        const auto nameMax = where->NameMax();
+        if (!nameMax) return SplitFailure(request);
+        if (LongestName(name, pieces, request.recovery, request.extension) > *nameMax)
+            return StatusOnly(Outcome::Refused, messages::kSplitNameTooLong);
+    }
     if (folder != nullptr) {
         // An empty input named like a set that stands there is the placeholder a split left
         // beside its pieces: splitting it would replace the whole set by one empty piece.
@@ -155,14 +164,6 @@ Report CheckOutputFolder(const SplitRequest& request, std::int64_t size, std::in
             case ListSlot::Unknown:
                 return SplitFailure(request);
         }
-    }
-    // Where neither the folder nor the one it is to be made in opens, the writing fails anyway.
-    if (const auto where =
-            folder ? std::move(folder) : FolderOrParent(request.outputFolder, files)) {
-        const auto nameMax = where->NameMax();
-        if (!nameMax) return SplitFailure(request);
-        if (LongestName(name, pieces, request.recovery, request.extension) > *nameMax)
-            return StatusOnly(Outcome::Refused, messages::kSplitNameTooLong);
     }
     return {};
 }
@@ -258,13 +259,16 @@ class SplitRun {
     // The empty file that a join later names, left in the output folder and held locked while
     // the pieces are written, so that no join reads a half-written set and no second split of
     // the same file writes beside this one. One that cannot be made is no reason to stop, unless
-    // another split or a join holds it, or a link stands there.
+    // another split or a join holds it, or a link stands there (planted, it may be, between the
+    // look at the name and the open).
     bool HoldPlaceholder() {
         const auto kind = folder_->Examine(name_, Follow::No).kind;
         if (kind == EntryKind::Link || kind == EntryKind::Unknown) return false;
         placeholder_ = folder_->OpenOrCreate(name_, permissions_);
         createdPlaceholder_ = placeholder_ != nullptr && kind == EntryKind::Missing;
-        return placeholder_ != nullptr || !folder_->IsLocked(name_);
+        if (placeholder_ != nullptr) return true;
+        const auto now = folder_->Examine(name_, Follow::No).kind;
+        return now != EntryKind::Link && now != EntryKind::Unknown && !folder_->IsLocked(name_);
     }
 
     // The checksum file of an older split goes first; the new one opens with the count of

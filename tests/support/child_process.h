@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <string>
 
 namespace tessel::testing {
 
@@ -32,6 +33,31 @@ inline int WaitForChild(pid_t pid) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+// Runs `body` in a forked child and returns the text it returned (empty for success, as the
+// tests' checks report), with a note added when the child did not end normally.
+inline std::string TextFromChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return "no pipe to the child";
+    const pid_t pid = RunInChild([&] {
+        ::close(fds[0]);
+        const std::string result = body();
+        [[maybe_unused]] const auto put = ::write(fds[1], result.data(), result.size());
+        return 0;
+    });
+    ::close(fds[1]);
+    std::string result;
+    char block[512];
+    for (;;) {
+        const ssize_t got = ::read(fds[0], block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        result.append(block, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+    if (pid < 0 || WaitForChild(pid) != 0) result += " (the child did not end normally)";
+    return result;
 }
 
 // A pipe used to hold two processes at one point until the other side lets them go. Each call

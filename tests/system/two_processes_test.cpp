@@ -25,6 +25,7 @@
 #include "tests/support/other_process_lock.h"
 #include "tests/support/piece_checks.h"
 #include "tests/support/recording_dialog.h"
+#include "tests/support/run_tool.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -364,6 +365,74 @@ TEST(TwoProcesses, SplitWhileAnotherProcessJoinsTheSameFileNeverMixesTwoVersions
     } else {
         EXPECT_FALSE(settings.StatusMessage.empty());
         ExpectPiecesAreExactlyTheSlices(yesterday.target, yesterday.bytes, yesterday.chunk);
+    }
+}
+
+// A split of `input` into `folder`, as a child reports it.
+int SplitOutcome(const std::string& folder, const std::string& input, std::int64_t chunk,
+                 platform::FileSystem& files = platform::DefaultFileSystem()) {
+    auto settings = SettingsFor(folder, chunk);
+    RecordingDialog dialog;
+    const bool done = SplitShowing(settings, input, dialog, {}, files);
+    if (done)
+        return settings.StatusMessage == messages::kSplitSucceeded ? kSucceeded : kInconsistent;
+    return settings.StatusMessage == messages::kSplitCannotOpenInput ||
+                   settings.StatusMessage == messages::kSplitFailed
+               ? kFailedCleanly
+               : kInconsistent;
+}
+
+// The set in `folder` is the whole of `bytes`, its list is accepted by sha256sum, and it joins
+// back, verified, over the file it came from.
+void ExpectAWholeSetThatJoins(const std::string& folder, const std::string& input,
+                              const std::vector<char>& bytes, std::int64_t chunk) {
+    ExpectPiecesAreExactlyTheSlices(input, bytes, chunk);
+    const auto check = RunTool(folder, {"sha256sum", "--strict", "-c", "holiday.mp4.sha256"});
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    auto settings = SettingsFor(folder, chunk);
+    EXPECT_TRUE(JoinFiles(settings, input)) << settings.StatusMessage;
+    EXPECT_EQ(settings.StatusMessage, messages::kJoinVerified);
+    EXPECT_TRUE(SameBytes(ReadFile(input), bytes));
+}
+
+// Break pressed twice on one file whose pieces go into its own folder (two windows, or a second
+// click), the second while the first still writes: it is refused with the split's failure texts
+// and the first goes on. Let go at once, each ends in its own texts. The set left is whole.
+TEST(TwoProcesses, TwoSplitsOfOneFileIntoItsOwnFolderAtOnceLeaveOneWholeSet) {
+    TempFolder temp;
+    const std::int64_t chunk = 128 * 1024;
+    const std::string folder = temp / "videos";
+    std::filesystem::create_directory(folder);
+    const std::string input = folder + "/holiday.mp4";
+    const auto bytes = WritePattern(input, 12 * chunk + 5, 50);
+
+    // The first held as it makes its checksum file, then as it makes its third piece; the second
+    // run meanwhile.
+    for (const std::string& heldAt : {input + ".sha256", Piece(input, 3)}) {
+        SCOPED_TRACE("the first held before it makes " + heldAt);
+        Gate reached;
+        Gate resume;
+        const pid_t first = RunInChild([&] {
+            PauseBeforeOpening files(heldAt, reached, resume);
+            return SplitOutcome(folder, input, chunk, files);
+        });
+        reached.CloseWriteEnd();
+        resume.CloseReadEnd();
+        ASSERT_GT(first, 0);
+        ASSERT_TRUE(reached.Wait()) << "the first split never got there";
+        EXPECT_EQ(SplitOutcome(folder, input, chunk), kFailedCleanly) << "both splits wrote";
+        resume.Open();
+        EXPECT_EQ(WaitForChild(first), kSucceeded) << "the second split disturbed the first";
+        ExpectAWholeSetThatJoins(folder, input, bytes, chunk);
+    }
+
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("let go at once, round " + std::to_string(round));
+        const auto codes = RunTogether(2, [&](int) { return SplitOutcome(folder, input, chunk); });
+        for (const int code : codes)
+            EXPECT_TRUE(code == kSucceeded || code == kFailedCleanly) << code;
+        EXPECT_TRUE(codes[0] == kSucceeded || codes[1] == kSucceeded) << "neither split succeeded";
+        ExpectAWholeSetThatJoins(folder, input, bytes, chunk);
     }
 }
 
