@@ -113,8 +113,7 @@ class ChecksumListReader {
 // memory stays small whatever it holds, and a file longer than any list Tessel can have to read,
 // or one that is not a regular file (never through a link), is refused without being read.
 ListReading ReadChecksumFile(platform::Folder& folder, const std::string& listName,
-                             std::string_view name, std::string_view extension,
-                             ChecksumList& list);
+                             std::string_view name, std::string_view extension, ChecksumList& list);
 
 // The whole of a checksum file's text read at once (for tests and the fuzz targets).
 ListReading ParseChecksumFile(std::string_view text, std::string_view name,

@@ -132,6 +132,12 @@ class JoinChecker {
                 state = PieceState::Damaged;
             AddPiece(info, state, expected);
         }
+        // A plain list says nothing of how many pieces there are: one that leaves out the last
+        // pieces standing beside the others must not pass off part of the file as all of it.
+        if (!list_.header) {
+            const auto beyond = PieceBeyondTheRun();
+            if (!beyond || *beyond) return Fail();
+        }
         if (const auto code = CodeOfList()) return ExamineRecoveryPieces(code->RecoveryLength());
         return std::nullopt;
     }
@@ -237,8 +243,26 @@ class JoinChecker {
         if (targetInfo_.kind == EntryKind::RegularFile) {
             plan.existingLength = targetInfo_.length;
             plan.permissions &= targetInfo_.permissions;
+            plan.keep = MayHaveTheBytes(plan.permissions);
         }
         return JoinCheck{{}, pieces_.states, pieces_.recoveryStates, std::move(plan)};
+    }
+
+    // Whether the owner and the group of the file the join replaces could read every piece: each
+    // piece theirs, or readable by everyone. A group also keeps the file where the joined file
+    // gives groups nothing.
+    platform::Ownership MayHaveTheBytes(platform::Permissions joined) const {
+        constexpr platform::Permissions kOthersRead = 0004;
+        constexpr platform::Permissions kGroupBits = 0070;
+        platform::Ownership keep;
+        for (const auto& piece : pieces_.found) {
+            if (piece.kind != EntryKind::RegularFile || (piece.permissions & kOthersRead) != 0)
+                continue;
+            keep.owner = keep.owner && piece.owner == targetInfo_.owner;
+            keep.group = keep.group && piece.group == targetInfo_.group;
+        }
+        keep.group = keep.group || (joined & kGroupBits) == 0;
+        return keep;
     }
 
     const JoinRequest& request_;
@@ -353,7 +377,7 @@ class JoinRun {
         if (!replacement) return Result(Refusal());
         const Report written = WriteWhole(*replacement);
         if (!written.Done()) return Result(written);
-        if (!replacement->Flush() || !replacement->Commit()) return Result(Refusal());
+        if (!replacement->Flush() || !replacement->Commit(plan_.keep)) return Result(Refusal());
         return Result(Joined());
     }
 
@@ -426,6 +450,10 @@ class JoinRun {
     // so only an empty or missing target is written so.
     JoinResult WriteInPlace() {
         if (!plan_.Verified() && plan_.existingLength.value_or(0) > 0) return Result(Refusal());
+        // Written in place, the old file keeps its owner and group: only where they may have
+        // the joined bytes.
+        if (plan_.existingLength && (!plan_.keep.owner || !plan_.keep.group))
+            return Result(Refusal());
         if (plan_.Verified() && !LostPieceAmongPieces()) {
             Discard discard;
             const Report checked = WriteAll(discard, 2);

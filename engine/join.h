@@ -47,6 +47,10 @@ struct JoinPlan {
     // The joined file's permission bits: none that a piece lacks, none that the umask takes,
     // none that the file it replaces lacks.
     platform::Permissions permissions = 0;
+    // What the joined file keeps of the file it replaces: its owner and group only where they
+    // could read every piece already, so that a file planted under the target's name is never
+    // handed the joined bytes.
+    platform::Ownership keep;
 
     bool Verified() const { return !digests.empty(); }
     bool Recoverable() const { return !recoveryDigests.empty(); }

@@ -129,7 +129,7 @@ class MemoryReplacement final : public tessel::platform::Replacement {
     EntryInfo Info() override { return file_.Info(); }
     bool Truncate(std::int64_t length) override { return file_.Truncate(length); }
     bool SetPermissions(Permissions) override { return true; }
-    bool Commit() override {
+    bool Commit(tessel::platform::Ownership) override {
         folder_[name_] = Entry{true, bytes_};
         return true;
     }

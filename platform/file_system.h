@@ -90,14 +90,20 @@ class File {
     virtual KernelCopy CopyInKernelFrom(File& /*source*/, std::int64_t /*count*/) { return {}; }
 };
 
+// What a new file takes of the file it replaces besides its name: its owner, its group.
+struct Ownership {
+    bool owner = true;
+    bool group = true;
+};
+
 // A new file without a name of its own yet, in the folder of the file it is to replace. It takes
 // that file's name only when Commit is called; destroyed without it, it leaves nothing behind.
 class Replacement : public File {
   public:
     // Gives the file the name it replaces, in one step: until then the old file stays whole.
-    // The file takes the owner and group of the file it replaces where the user may set them,
-    // and its user extended attributes where the file system keeps them.
-    virtual bool Commit() = 0;
+    // The file takes the owner and group of the file it replaces, as far as `keep` says and the
+    // user may set them, and its user extended attributes where the file system keeps them.
+    virtual bool Commit(Ownership keep) = 0;
 };
 
 // A folder opened once: every name below is looked up in it, and only in it.

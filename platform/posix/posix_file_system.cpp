@@ -312,12 +312,15 @@ void ClearStaleScratch(int folder) {
     }
 }
 
-// Gives `to` the owner and group of `from` where this user may set them: root always, anyone
-// the group when they belong to it. What may not be set stays as it is.
-bool TakeOwner(int to, const struct stat& from) {
-    if (::fchown(to, from.st_uid, from.st_gid) == 0) return true;
+// Gives `to` the owner and group of `from`, as far as `keep` says and this user may set them:
+// root always, anyone the group when they belong to it. What may not be set stays as it is.
+bool TakeOwner(int to, const struct stat& from, Ownership keep) {
+    const auto unchanged = static_cast<uid_t>(-1);
+    const uid_t owner = keep.owner ? from.st_uid : unchanged;
+    const gid_t group = keep.group ? from.st_gid : static_cast<gid_t>(-1);
+    if (::fchown(to, owner, group) == 0) return true;
     if (errno != EPERM) return false;
-    return ::fchown(to, static_cast<uid_t>(-1), from.st_gid) == 0 || errno == EPERM;
+    return !keep.group || ::fchown(to, unchanged, group) == 0 || errno == EPERM;
 }
 
 bool NotKeptHere(int error) {
@@ -378,8 +381,8 @@ class PosixReplacement final : public Replacement {
         return file_->CopyInKernelFrom(source, count);
     }
 
-    bool Commit() override {
-        if (!TakeOverReplaced()) return false;
+    bool Commit(Ownership keep) override {
+        if (!TakeOverReplaced(keep)) return false;
         if (scratch_.empty()) {
             const std::string scratch = NewScratchName();
             if (!LinkNameless(scratch)) return false;
@@ -394,14 +397,14 @@ class PosixReplacement final : public Replacement {
 
   private:
     // The owner, group and user attributes of the file about to be replaced, if there is one.
-    bool TakeOverReplaced() {
+    bool TakeOverReplaced(Ownership keep) {
         const Descriptor old(OpenAtRetrying(folder_.get(), target_.c_str(),
                                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
         if (!old.valid()) return errno == ENOENT || errno == ELOOP;  // nothing, or a link, there
         struct stat status {};
         if (::fstat(old.get(), &status) != 0) return false;
         if (!S_ISREG(status.st_mode)) return true;
-        return TakeOwner(file_->fd(), status) && TakeUserAttributes(file_->fd(), old.get());
+        return TakeOwner(file_->fd(), status, keep) && TakeUserAttributes(file_->fd(), old.get());
     }
 
     // Gives the nameless file a name in the folder. The link through /proc works for every user;

@@ -74,7 +74,9 @@ class Faulty : public ForwardingFile<Kind> {
 class FaultyReplacement final : public Faulty<platform::Replacement> {
   public:
     using Faulty::Faulty;
-    bool Commit() override { return !faults_.failCommit && inner_->Commit(); }
+    bool Commit(platform::Ownership keep) override {
+        return !faults_.failCommit && inner_->Commit(keep);
+    }
 };
 
 // A folder whose names carry the faults of their full paths.

@@ -96,7 +96,9 @@ class WatchedFile : public ForwardingFile<Kind> {
 class WatchedReplacement final : public WatchedFile<platform::Replacement> {
   public:
     using WatchedFile::WatchedFile;
-    bool Commit() override { return Ask(Call::Commit) == Fault::None && inner_->Commit(); }
+    bool Commit(platform::Ownership keep) override {
+        return Ask(Call::Commit) == Fault::None && inner_->Commit(keep);
+    }
 };
 
 class WatchedFolder final : public PassThroughFolder {
@@ -169,8 +171,8 @@ const char* NameOf(Call call) {
         "FreeBytes",   "IsLocked",       "MayRenameOver",   "OpenOrCreate",
         "CreateNew",   "OpenForReading", "HoldExclusive",   "CreateReplacement",
         "Read",        "Write",          "ReadAt",          "WriteAt",
-        "Flush",       "Info",
-        "Truncate",    "SetPermissions", "KernelCopy",      "Commit"};
+        "Flush",       "Info",           "Truncate",        "SetPermissions",
+        "KernelCopy",  "Commit"};
     static_assert(std::size(kNames) == static_cast<std::size_t>(Call::Commit) + 1);
     return kNames[static_cast<int>(call)];
 }

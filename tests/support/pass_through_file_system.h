@@ -63,7 +63,7 @@ class ForwardingFile : public Kind, public Forwarding {
 class ForwardingReplacement : public ForwardingFile<platform::Replacement> {
   public:
     using ForwardingFile::ForwardingFile;
-    bool Commit() override { return inner_->Commit(); }
+    bool Commit(platform::Ownership keep) override { return inner_->Commit(keep); }
 };
 
 // A folder that forwards every call; it knows its path, so that doubles can name the files
