@@ -20,6 +20,21 @@ namespace tessel {
 inline constexpr std::size_t kCopyBufferBytes = std::size_t{1} << 20;
 inline constexpr std::size_t kCopyBuffers = 4;
 
+// Takes the bytes of a copy and keeps none: the hashing of a check that writes nothing.
+class Discard final : public platform::File {
+  public:
+    std::optional<std::size_t> Read(std::span<std::byte>) override { return std::nullopt; }
+    bool Write(std::span<const std::byte>) override { return true; }
+    std::optional<std::size_t> ReadAt(std::span<std::byte>, std::int64_t) override {
+        return std::nullopt;
+    }
+    bool WriteAt(std::span<const std::byte>, std::int64_t) override { return true; }
+    bool Flush() override { return true; }
+    platform::EntryInfo Info() override { return {}; }
+    bool Truncate(std::int64_t) override { return true; }
+    bool SetPermissions(platform::Permissions) override { return true; }
+};
+
 enum class CopyStatus {
     Done,          // every byte asked for was copied
     InputShort,    // the source ended early

@@ -41,11 +41,6 @@ std::int64_t CountLost(const std::vector<PieceState>& states) {
                                  [](PieceState state) { return state != PieceState::Found; });
 }
 
-std::string TooManyLostText(std::int64_t lost, std::int64_t recoverable) {
-    return messages::kTooManyLostOpen + std::to_string(lost) + messages::kTooManyLostMiddle +
-           std::to_string(recoverable) + messages::kTooManyLostClose;
-}
-
 // The first piece that is not there as it should be, in the join's failure texts.
 std::optional<Report> FirstProblem(const Pieces& pieces, const std::string& target) {
     for (std::size_t i = 0; i < pieces.states.size(); ++i) {
@@ -157,7 +152,7 @@ class JoinChecker {
         const std::int64_t lostPieces = CountLost(pieces_.states);
         const std::int64_t lost = lostPieces + CountLost(pieces_.recoveryStates);
         if (lostPieces == 0 || lost <= list_.RecoveryPieces()) return std::nullopt;
-        return Fail(TooManyLostText(lost, list_.RecoveryPieces()));
+        return Fail(messages::TooManyLost(lost, list_.RecoveryPieces()));
     }
 
     // The recovery pieces the checksum file lists, each there and of their length.
@@ -274,21 +269,6 @@ class JoinChecker {
     EntryInfo targetInfo_;
     ChecksumList list_;
     Pieces pieces_;
-};
-
-// Takes the bytes of a copy and keeps none: the hashing of a check before an in-place write.
-class Discard final : public platform::File {
-  public:
-    std::optional<std::size_t> Read(std::span<std::byte>) override { return std::nullopt; }
-    bool Write(std::span<const std::byte>) override { return true; }
-    std::optional<std::size_t> ReadAt(std::span<std::byte>, std::int64_t) override {
-        return std::nullopt;
-    }
-    bool WriteAt(std::span<const std::byte>, std::int64_t) override { return true; }
-    bool Flush() override { return true; }
-    EntryInfo Info() override { return {}; }
-    bool Truncate(std::int64_t) override { return true; }
-    bool SetPermissions(platform::Permissions) override { return true; }
 };
 
 // Writes what is copied into it at a place of another file, from `offset` on.
@@ -574,9 +554,9 @@ class JoinRun {
             const bool whole = read == CopyStatus::Done;
             if (!whole || copier.NextDigest() != DigestOf(piece)) MarkLost(piece);
         }
-        return TooManyLost()
-                   ? Fail(TooManyLostText(std::ssize(lost_), std::ssize(plan_.recoveryDigests)))
-                   : Report{};
+        return TooManyLost() ? Fail(messages::TooManyLost(std::ssize(lost_),
+                                                          std::ssize(plan_.recoveryDigests)))
+                             : Report{};
     }
 
     void MarkLost(int piece) {
@@ -594,7 +574,8 @@ class JoinRun {
     Report Rebuild(platform::File* output) {
         for (;;) {
             if (TooManyLost())
-                return Fail(TooManyLostText(std::ssize(lost_), std::ssize(plan_.recoveryDigests)));
+                return Fail(
+                    messages::TooManyLost(std::ssize(lost_), std::ssize(plan_.recoveryDigests)));
             bool damaged = false;
             const Report attempt = RebuildOnce(output, damaged);
             if (!damaged) return attempt;

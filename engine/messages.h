@@ -1,6 +1,8 @@
 // The texts the engine reports, word for word as users see them.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "engine/report.h"
@@ -42,6 +44,12 @@ inline constexpr char kBatchFailedInfoOpen[] = "Tessel could not create batch fi
 
 // Closes the three "could not ... [path" texts above.
 inline constexpr char kFailedInfoClose[] = "].";
+
+// "Error - K pieces are missing or damaged, at most R can be rebuilt".
+inline std::string TooManyLost(std::int64_t lost, std::int64_t recoverable) {
+    return kTooManyLostOpen + std::to_string(lost) + kTooManyLostMiddle +
+           std::to_string(recoverable) + kTooManyLostClose;
+}
 
 inline constexpr FailureTexts kSplitFailure{kSplitFailed, kSplitFailedInfoOpen};
 inline constexpr FailureTexts kJoinFailure{kJoinFailed, kJoinFailedInfoOpen};

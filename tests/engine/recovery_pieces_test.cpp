@@ -3,6 +3,7 @@
 // byte and says how many pieces it rebuilt; one more is refused with the target as it was.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "engine/verify.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/intercepting_file_system.h"
@@ -255,6 +257,70 @@ TEST(RecoveryPieces, ASplitCancelledOrKilledWhileWritingThemLeavesNoSetThatPasse
     fs::remove(Piece(target, 6));
     EXPECT_EQ(Join(target).rebuilt, 2);
     EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
+}
+
+}  // namespace
+}  // namespace tessel::testing
+
+namespace tessel::testing {
+namespace {
+
+ino_t InodeOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST(RecoveryPieces, VerifyNamesEveryLostPieceAndRepairWritesOnlyThoseAnew) {
+    std::mt19937 random(77);
+    Set set(6, 4097, 1000, 2);
+    const std::string target = set.temp / "out/data.bin";
+    const JoinRequest request{target, kDefaultPieceExtension};
+    const auto found = [](const VerifyResult& result) {
+        std::string states;
+        for (const auto state : result.pieces) states += "FMD"[static_cast<int>(state)];
+        states += '+';
+        for (const auto state : result.recoveryPieces) states += "FMD"[static_cast<int>(state)];
+        return states;
+    };
+    EXPECT_EQ(found(VerifyPieces(request)), "FFFFFF+FF");
+    EXPECT_TRUE(VerifyPieces(request).Joinable());
+
+    Lose(set.Name(1), 0, random);  // missing
+    Lose(set.Name(7), 1, random);  // recovery piece 2, a flipped byte
+    auto verified = VerifyPieces(request);
+    EXPECT_EQ(found(verified), "FMFFFF+FD");
+    EXPECT_FALSE(verified.Joinable());
+    EXPECT_TRUE(verified.Rebuildable());
+    Lose(set.Name(4), 1, random);  // one more than R
+    verified = VerifyPieces(request);
+    EXPECT_EQ(found(verified), "FMFFDF+FD");
+    EXPECT_FALSE(verified.Rebuildable());
+    const auto refused = RepairPieces(request);
+    EXPECT_EQ(refused.report.status, messages::TooManyLost(3, 2));
+    EXPECT_FALSE(fs::exists(set.Name(1))) << "a refused repair wrote a piece";
+
+    // Within R: only the lost pieces are written anew, and checked; the intact ones stay the
+    // very files they were.
+    set.Restore();
+    Lose(set.Name(5), 2, random);
+    Lose(set.Name(6), 0, random);
+    const auto intact = InodeOf(set.Name(0));
+    const auto repair = RepairPieces(request);
+    EXPECT_TRUE(repair.report.Done()) << repair.report.status;
+    EXPECT_EQ(repair.repaired, 2);
+    EXPECT_EQ(InodeOf(set.Name(0)), intact);
+    for (const auto& [name, content] : set.originals) EXPECT_EQ(ReadFile(name), content) << name;
+    EXPECT_EQ(found(VerifyPieces(request)), "FFFFFF+FF");
+    EXPECT_EQ(fs::file_size(target), 0u) << "a repair never writes the target";
+
+    // No list, or one cut short: nothing to check against.
+    auto list = ReadFile(target + kChecksumSuffix);
+    list.pop_back();
+    list.erase(std::find(list.rbegin(), list.rend(), '\n').base(), list.end());
+    WriteFile(target + kChecksumSuffix, list);
+    EXPECT_EQ(VerifyPieces(request).report.status, messages::kChecksumFileIncomplete);
+    fs::remove(target + kChecksumSuffix);
+    EXPECT_EQ(VerifyPieces(request).report.status, messages::kChecksumFileUnreadable);
 }
 
 }  // namespace
