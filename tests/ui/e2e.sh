@@ -119,7 +119,7 @@ expect_control text "Output Folder"
 expect_control text "Split Size (Bytes)"
 expect_control list "File Size"
 expect_control link "Open the Tessel web site"
-[ "$(query --in Status | cut -f1,2)" = $'label\tPlease select a file to Split or Join.' ] ||
+[ "$(query --in Status | cut -f1,2)" = $'notification\tPlease select a file to Split or Join.' ] ||
     fail "the status line reads \"$(query --in Status)\" over AT-SPI"
 
 type_into "${file_field[@]}" "$input"
@@ -187,7 +187,7 @@ click_at "${join_image[@]}"
 sleep 0.5
 click_at "${join_image[@]}"
 wait "$watcher"
-[ "$(grep -c $'^label\tError - Unable to join pieces into a file$' "$work/announced")" -eq 2 ] ||
+[ "$(grep -c $'^notification\tError - Unable to join pieces into a file$' "$work/announced")" -eq 2 ] ||
     fail "two failed joins were not announced twice: $(cat "$work/announced")"
 kill -0 "$tessel_pid" || fail "Tessel ended on its own"
 
