@@ -56,10 +56,10 @@ constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
 constexpr const char* kLinkCaption = product::kWebHost;
 constexpr char kFileCaption[] = "File to Split or Join";
+constexpr char kFolderCaption[] = "Output Folder";
 // The progress of a running operation is read out to a screen reader at most this often; the
 // status line itself shows every change.
 constexpr qint64 kProgressAnnouncementGapMs = 10000;
-constexpr char kFolderCaption[] = "Output Folder";
 
 // The names assistive technology reads for the controls whose look does not name them: the
 // pictures, the picture buttons and the link by what they do, the fields by their captions,
