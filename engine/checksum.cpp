@@ -4,20 +4,21 @@
 
 #include <charconv>
 #include <stdexcept>
-
-#include "engine/piece_naming.h"
+#include <utility>
 
 namespace tessel {
 namespace {
 
-constexpr char kHeaderOpen[] = "# Tessel checksums:";
+constexpr auto& kHeaderOpen = product::kChecksumHeader;
 constexpr std::size_t kHexDigits = 64;
 constexpr char kHex[] = "0123456789abcdef";
+constexpr std::string_view kTagOpen = "SHA256 (";
+constexpr std::string_view kTagClose = ") = ";
 
-// sha256sum's escaping: a name holding a backslash or a line feed is written with those two
-// escaped, and its line then starts with a backslash.
+// sha256sum's escaping: a name holding a backslash, a line feed or a carriage return is written
+// with those escaped, and its line then starts with a backslash.
 bool NeedsEscape(std::string_view name) {
-    return name.find_first_of("\\\n") != std::string_view::npos;
+    return name.find_first_of("\\\n\r") != std::string_view::npos;
 }
 
 std::string Escape(std::string_view name) {
@@ -27,6 +28,8 @@ std::string Escape(std::string_view name) {
             escaped += "\\\\";
         else if (c == '\n')
             escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
         else
             escaped += c;
     }
@@ -45,6 +48,8 @@ std::optional<std::string> Unescape(std::string_view text) {
             name += '\\';
         else if (text[i] == 'n')
             name += '\n';
+        else if (text[i] == 'r')
+            name += '\r';
         else
             return std::nullopt;
     }
@@ -63,7 +68,8 @@ std::string Hex(const Digest& digest) {
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;  // Tessel writes lower case only, and reads back only what it writes
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 std::optional<Digest> FromHex(std::string_view hex) {
@@ -92,34 +98,47 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text, std::string_view 
     return value;
 }
 
-std::int64_t PiecesFor(std::int64_t size, std::int64_t chunk) {
-    if (size == 0) return 1;
-    return size / chunk + (size % chunk != 0 ? 1 : 0);
-}
-
 std::optional<ChecksumHeader> ParseHeader(std::string_view line) {
-    if (!line.starts_with(kHeaderOpen)) return std::nullopt;
+    if (!IsTesselHeader(line)) return std::nullopt;
     line.remove_prefix(sizeof kHeaderOpen - 1);
-    ChecksumHeader header;
     const auto size = TakeNumber(line, " size=");
     const auto chunk = size ? TakeNumber(line, " chunk=") : std::nullopt;
     const auto pieces = chunk ? TakeNumber(line, " pieces=") : std::nullopt;
     if (!pieces || !line.starts_with(" name=")) return std::nullopt;
     const auto name = Unescape(line.substr(6));
-    if (!name || *chunk <= 0 || *pieces > kMaxPieces || *pieces != PiecesFor(*size, *chunk))
+    if (!name || *chunk <= 0 || *pieces > kMaxPieces || *pieces != PiecesNeeded(*size, *chunk))
         return std::nullopt;
     return ChecksumHeader{*name, *size, *chunk, *pieces};
 }
 
-// One piece's line; nothing unless it holds a digest and exactly `pieceName`.
-std::optional<Digest> ParsePieceLine(std::string_view line, std::string_view pieceName) {
+struct PieceLine {
+    Digest digest;
+    std::string name;
+};
+
+// A line as sha256sum writes it: the digest, a blank and a blank or "*", the name; or the
+// tagged form "SHA256 (name) = digest". A leading backslash says the name is escaped.
+std::optional<PieceLine> ParsePieceLine(std::string_view line) {
     const bool escaped = line.starts_with('\\');
     if (escaped) line.remove_prefix(1);
-    if (line.size() < kHexDigits + 2 || line.substr(kHexDigits, 2) != "  ") return std::nullopt;
-    const auto name = escaped ? Unescape(line.substr(kHexDigits + 2))
-                              : std::optional<std::string>(line.substr(kHexDigits + 2));
-    if (!name || *name != pieceName) return std::nullopt;
-    return FromHex(line.substr(0, kHexDigits));
+    std::string_view hex;
+    std::string_view name;
+    if (line.starts_with(kTagOpen)) {
+        const auto close = line.rfind(kTagClose);
+        if (close == std::string_view::npos || close < kTagOpen.size()) return std::nullopt;
+        name = line.substr(kTagOpen.size(), close - kTagOpen.size());
+        hex = line.substr(close + kTagClose.size());
+    } else {
+        if (line.size() < kHexDigits + 2 || line[kHexDigits] != ' ' ||
+            (line[kHexDigits + 1] != ' ' && line[kHexDigits + 1] != '*'))
+            return std::nullopt;
+        hex = line.substr(0, kHexDigits);
+        name = line.substr(kHexDigits + 2);
+    }
+    const auto digest = FromHex(hex);
+    auto unescaped = escaped ? Unescape(name) : std::optional<std::string>(name);
+    if (!digest || !unescaped) return std::nullopt;
+    return PieceLine{*digest, std::move(*unescaped)};
 }
 
 }  // namespace
@@ -155,6 +174,10 @@ std::string ChecksumHeaderLine(const ChecksumHeader& header) {
            " name=" + Escape(header.name) + "\n";
 }
 
+bool IsTesselHeader(std::string_view firstLine) {
+    return firstLine.starts_with(kHeaderOpen);
+}
+
 std::string ChecksumLine(const Digest& digest, std::string_view pieceName) {
     const bool escaped = NeedsEscape(pieceName);
     std::string line = escaped ? "\\" : "";
@@ -165,31 +188,61 @@ std::string ChecksumLine(const Digest& digest, std::string_view pieceName) {
     return line;
 }
 
-std::optional<ChecksumList> ParseChecksumFile(std::string_view text, std::string_view name,
-                                              std::string_view extension) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        if (end == std::string_view::npos) return std::nullopt;  // every line ends in a line feed
-        lines.push_back(text.substr(0, end));
-        text.remove_prefix(end + 1);
+ChecksumListReader::ChecksumListReader(std::string_view name, std::string_view extension)
+    : name_(name), extension_(extension) {}
+
+bool ChecksumListReader::AddLine(std::string_view line) {
+    if (!understood_) return false;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    const bool first = std::exchange(first_, false);
+    if (std::ssize(line) > kMaxChecksumLineBytes) return understood_ = false;
+    if (first && IsTesselHeader(line)) {
+        header_ = ParseHeader(line);
+        return understood_ = header_ && header_->name == name_;
     }
-    if (lines.empty()) return std::nullopt;
-    auto header = ParseHeader(lines.front());
-    if (!header || header->name != name || std::ssize(lines) - 1 != header->pieces)
-        return std::nullopt;
-    ChecksumList list{std::move(*header), {}};
-    for (std::int64_t n = 1; n <= list.header.pieces; ++n) {
-        const auto digest =
-            ParsePieceLine(lines[static_cast<std::size_t>(n)], PieceName(name, n, extension));
-        if (!digest) return std::nullopt;
-        list.digests.push_back(*digest);
-    }
-    return list;
+    if (line.empty() || line.starts_with('#')) return true;
+    return understood_ = AddPieceLine(line);
 }
 
-std::int64_t ExpectedPieceLength(const ChecksumHeader& header, std::int64_t n) {
-    return n < header.pieces ? header.chunk : header.size - (header.pieces - 1) * header.chunk;
+bool ChecksumListReader::AddPieceLine(std::string_view line) {
+    const auto parsed = ParsePieceLine(line);
+    if (!parsed) return false;
+    const auto piece = ParsePieceName(parsed->name, extension_);
+    if (!piece || piece->base != name_ || piece->number > kMaxPieces) return false;
+    const auto index = static_cast<std::size_t>(piece->number - 1);
+    if (header_) {
+        // Tessel's list names the pieces in order, one line each, as many as its header says.
+        if (index != digests_.size() || piece->number > header_->pieces) return false;
+    } else if (index < digests_.size() && digests_[index]) {
+        return false;  // a piece listed twice
+    }
+    if (index >= digests_.size()) digests_.resize(index + 1);
+    digests_[index] = parsed->digest;
+    return true;
+}
+
+ListReading ChecksumListReader::Finish(ChecksumList& list) {
+    if (!understood_) return ListReading::NotUnderstood;
+    if (header_ && std::ssize(digests_) < header_->pieces) return ListReading::Incomplete;
+    if (digests_.empty()) return ListReading::NotUnderstood;
+    list.header = header_;
+    list.digests.clear();
+    for (const auto& digest : digests_) {
+        if (!digest) return ListReading::NotUnderstood;  // a gap in the numbers listed
+        list.digests.push_back(*digest);
+    }
+    return ListReading::Complete;
+}
+
+ListReading ParseChecksumFile(std::string_view text, std::string_view name,
+                              std::string_view extension, ChecksumList& list) {
+    ChecksumListReader reader(name, extension);
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        if (!reader.AddLine(text.substr(0, end))) break;
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return reader.Finish(list);
 }
 
 }  // namespace tessel

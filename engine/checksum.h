@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/piece_naming.h"
+#include "tessel/product.h"
+
 namespace tessel {
 
 using Digest = std::array<std::uint8_t, 32>;
@@ -43,25 +46,62 @@ struct ChecksumHeader {
 
 // The checksum file beside the pieces: the piece's name with this instead of the piece number
 // and extension, e.g. report.doc.sha256.
-inline constexpr char kChecksumSuffix[] = ".sha256";
+inline constexpr auto& kChecksumSuffix = product::kChecksumSuffix;
+
+// The longest line a checksum file may hold, and so the longest file: one line for each of the
+// most pieces and the header. Anything longer is no list Tessel can have to read.
+inline constexpr std::int64_t kMaxChecksumLineBytes = 4096;
+inline constexpr std::int64_t kMaxChecksumFileBytes = (kMaxPieces + 1) * kMaxChecksumLineBytes;
 
 // The comment line that opens a checksum file, ended by a line feed.
 std::string ChecksumHeaderLine(const ChecksumHeader& header);
+// Whether a checksum file's first line (without its line end) is the one Tessel writes: only
+// such a file is Tessel's to replace.
+bool IsTesselHeader(std::string_view firstLine);
 // One piece's line, as sha256sum writes it, ended by a line feed.
 std::string ChecksumLine(const Digest& digest, std::string_view pieceName);
 
 struct ChecksumList {
-    ChecksumHeader header;
+    // Tessel's own list has its header; a plain sha256sum list of the pieces has none.
+    std::optional<ChecksumHeader> header;
     std::vector<Digest> digests;  // piece n's digest at n - 1
+
+    std::int64_t Pieces() const { return std::ssize(digests); }
 };
 
-// Reads a checksum file for the pieces of `name`: the header, then exactly one line for each
-// piece from 1 to its count, in order, naming the pieces as `extension` says. Nothing when the
-// text cannot be understood or lists fewer pieces than its header counts.
-std::optional<ChecksumList> ParseChecksumFile(std::string_view text, std::string_view name,
-                                              std::string_view extension);
+enum class ListReading {
+    Complete,       // every piece is listed
+    Incomplete,     // Tessel's list with fewer lines than its header counts (a split cut short)
+    NotUnderstood,  // not a list of the pieces of that name
+};
 
-// The length piece n of a file split as `header` says must have.
-std::int64_t ExpectedPieceLength(const ChecksumHeader& header, std::int64_t n);
+// Reads a checksum file line by line for the pieces of `name`, as sha256sum -c would: Tessel's
+// list (its header, then one line for each piece from 1 to its count, in order), or a plain
+// sha256sum list that names exactly pieces 1 to N, in any order. Hex digits of either case,
+// lines ended by LF or CR LF, the text and binary forms and the tagged "SHA256 (name) = hex"
+// form are all read; comment lines (starting with "#") and empty lines are passed over.
+class ChecksumListReader {
+  public:
+    ChecksumListReader(std::string_view name, std::string_view extension);
+
+    // One line, without its line feed. Returns false once the text can no longer be a list.
+    bool AddLine(std::string_view line);
+    // What the lines given come to; `list` holds what was read when Complete.
+    ListReading Finish(ChecksumList& list);
+
+  private:
+    bool AddPieceLine(std::string_view line);
+
+    std::string name_;
+    std::string extension_;
+    bool first_ = true;
+    bool understood_ = true;
+    std::optional<ChecksumHeader> header_;
+    std::vector<std::optional<Digest>> digests_;  // by piece number, as the lines came
+};
+
+// The whole of a checksum file's text read at once (for tests and the fuzz targets).
+ListReading ParseChecksumFile(std::string_view text, std::string_view name,
+                              std::string_view extension, ChecksumList& list);
 
 }  // namespace tessel

@@ -130,8 +130,9 @@ class CopyLoop::Hasher {
     std::thread worker_;
 };
 
-CopyLoop::CopyLoop(std::int64_t totalBytes, const OperationControl& control, bool hashing)
-    : total_(totalBytes), control_(control) {
+CopyLoop::CopyLoop(std::int64_t totalBytes, const OperationControl& control, bool hashing,
+                   std::int64_t doneBefore)
+    : total_(totalBytes), done_(doneBefore), lastTold_(doneBefore), control_(control) {
     if (hashing)
         hasher_ = std::make_unique<Hasher>();
     else

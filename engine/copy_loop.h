@@ -28,9 +28,10 @@ enum class CopyStatus {
 
 class CopyLoop {
   public:
-    // `totalBytes` is what the whole operation copies, for progress. With `hashing` on, every
-    // copy also gives the SHA-256 of its bytes.
-    CopyLoop(std::int64_t totalBytes, const OperationControl& control, bool hashing);
+    // `totalBytes` is what the whole operation copies, for progress, of which `doneBefore` were
+    // done by an earlier loop. With `hashing` on, every copy also gives the SHA-256 of its bytes.
+    CopyLoop(std::int64_t totalBytes, const OperationControl& control, bool hashing,
+             std::int64_t doneBefore = 0);
     ~CopyLoop();
     CopyLoop(const CopyLoop&) = delete;
     CopyLoop& operator=(const CopyLoop&) = delete;

@@ -1,5 +1,6 @@
 // Rebuilding a file from the pieces named after it, in two steps: a check of the pieces that
-// says what the join will do and writes nothing, then the writing of the whole file.
+// says what the join will do and writes nothing, then the writing of the whole file. Each
+// returns what it found and what it came to, piece by piece.
 #pragma once
 
 #include <cstdint>
@@ -9,38 +10,69 @@
 
 #include "engine/checksum.h"
 #include "engine/progress.h"
+#include "engine/report.h"
 #include "engine/shared_settings.h"
-#include "engine/split.h"
 #include "platform/file_system.h"
 
 namespace tessel {
 
+// What the user asked to rebuild: the file, whose pieces lie beside it.
+struct JoinRequest {
+    std::string targetPath;
+    std::string extension = kDefaultPieceExtension;
+};
+
+// What became of one piece.
+enum class PieceState {
+    Found,    // there, of the length expected, not (yet) found damaged
+    Missing,  // not there, or not a regular file
+    Damaged,  // of the wrong length, or its bytes do not match its checksum
+};
+
 // What the check found, for the writing step.
 struct JoinPlan {
-    std::string target;
+    JoinRequest request;
     std::vector<std::int64_t> lengths;  // piece n's length at n - 1
     std::vector<Digest> digests;        // from the checksum file; empty without one
     std::int64_t total = 0;
     std::optional<std::int64_t> existingLength;  // the target's, when it exists
-    platform::Permissions permissions = platform::kDefaultPermissions;  // piece 1's
+    // The joined file's permission bits: none that a piece lacks, none that the umask takes,
+    // none that the file it replaces lacks.
+    platform::Permissions permissions = 0;
 
     bool Verified() const { return !digests.empty(); }
 };
 
-// Finds and checks the pieces of `targetPath`: those its checksum file lists where there is one,
-// else the unbroken run from piece 1. Writes nothing; nothing when the join is refused (its texts
-// are set).
-std::optional<JoinPlan> CheckJoin(SharedSettings& settings, const std::string& targetPath,
-                                  platform::FileSystem& files = platform::DefaultFileSystem());
+struct JoinCheck {
+    Report report;                   // Done when the join may go on
+    std::vector<PieceState> pieces;  // each piece the join needs, as the check found it
+    std::optional<JoinPlan> plan;    // with a Done report only
+};
+
+struct JoinResult {
+    Report report;
+    std::vector<PieceState> pieces;  // each piece, as the writing found it
+    bool verified = false;           // every piece matched its checksum
+    std::int64_t bytesWritten = 0;   // bytes in the target, when it was rebuilt
+};
+
+// The request the shared settings make of `targetPath`.
+JoinRequest JoinRequestFrom(const SharedSettings& settings, const std::string& targetPath);
+
+// Finds and checks the pieces of the target: those its checksum file lists where there is one,
+// else the unbroken run from piece 1. Writes nothing.
+JoinCheck CheckJoin(const JoinRequest& request,
+                    platform::FileSystem& files = platform::DefaultFileSystem());
 
 // Writes the pieces, in order, into a new file that replaces the target only once it is whole
 // (and every piece matched its checksum). On any failure or cancel the target keeps its bytes.
-Outcome WriteJoin(SharedSettings& settings, const JoinPlan& plan,
-                  const OperationControl& control = {},
-                  platform::FileSystem& files = platform::DefaultFileSystem());
+// Where no new file can stand beside the target, the pieces are checked first and then written
+// into the target itself.
+JoinResult WriteJoin(const JoinPlan& plan, const OperationControl& control = {},
+                     platform::FileSystem& files = platform::DefaultFileSystem());
 
-// The whole join: the check, then the writing. Reports in settings.StatusMessage (and
-// InfoMessage on a failure); returns whether the whole file was rebuilt.
+// The whole join: the check, then the writing, with their texts taken into `settings`. Returns
+// whether the whole file was rebuilt.
 bool JoinFiles(SharedSettings& settings, const std::string& targetPath,
                const OperationControl& control = {},
                platform::FileSystem& files = platform::DefaultFileSystem());

@@ -11,7 +11,6 @@
 namespace tessel {
 namespace {
 
-constexpr char kCrLf[] = "\r\n";
 constexpr char kQuote = '"';
 constexpr char kBatchSuffix[] = ".bat";
 
@@ -19,16 +18,6 @@ constexpr char kBatchSuffix[] = ".bat";
 std::string MakerNotice() {
     return std::string(product::kNameAndVersion) + " splits files for removable media - " +
            product::kWebAddress;
-}
-
-void FailBatch(SharedSettings& settings, const std::string& batchPath) {
-    settings.InfoMessage = messages::kBatchFailedInfoOpen + batchPath + messages::kFailedInfoClose;
-}
-
-std::string TrimSpaces(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // A name as the command interpreter must read it: in its code page, every "%" doubled since it
@@ -70,31 +59,49 @@ std::string BatchText(const std::string& name, std::int64_t pieces, const std::s
 
 }  // namespace
 
-void WriteMergeBatch(SharedSettings& settings, const std::string& fileNameField,
-                     platform::FileSystem& files) {
-    const std::string name = FileNamePart(TrimSpaces(fileNameField));
-    const std::string batchPath = JoinPath(settings.OutputFolder, name + kBatchSuffix);
+BatchResult WriteBatch(const BatchRequest& request, platform::FileSystem& files) {
+    const std::string field(TrimSpaces(request.fileNameField));
+    const std::string name = FileNamePart(field);
+    const std::string fileName = name + kBatchSuffix;
+    BatchResult result;
+    const auto fail = [&] {
+        result.failure = messages::kBatchFailedInfoOpen + JoinPath(request.outputFolder, fileName) +
+                         messages::kFailedInfoClose;
+        return result;
+    };
+    const auto folder = files.OpenFolder(request.outputFolder);
+    if (!folder) return fail();
     // A batch file of an older split is replaced; a link planted under its name is neither
     // followed nor removed.
-    const auto kind = files.KindOf(batchPath);
-    if (kind == platform::EntryKind::Link || kind == platform::EntryKind::Other ||
-        (kind == platform::EntryKind::RegularFile && !files.DeleteFile(batchPath)))
-        return FailBatch(settings, batchPath);
-    // No one may read the batch file who may not read the file it rebuilds.
+    const auto kind = folder->Examine(fileName, platform::Follow::No).kind;
+    if (kind != platform::EntryKind::Missing &&
+        (kind != platform::EntryKind::RegularFile || !folder->Remove(fileName)))
+        return fail();
+    // No one may read the batch file who may not read the file it rebuilds; with no such file
+    // there (after a split that found none), only the user may.
+    const auto input = files.Examine(field, platform::Follow::Yes);
+    if (input.kind == platform::EntryKind::Unknown) return fail();
     const auto permissions =
-        files.PermissionsOf(TrimSpaces(fileNameField)).value_or(platform::kDefaultPermissions) &
-        platform::kDefaultPermissions;
-    const auto file = files.CreateNew(batchPath, permissions);
-    if (!file) return FailBatch(settings, batchPath);
+        input.Exists() ? input.permissions & platform::kPermissionBits : platform::kOwnerOnly;
+    const auto file = folder->CreateNew(fileName, permissions);
+    if (!file) return fail();
 
-    settings.PieceCount = settings.PieceCount < 1.0 ? 1.0 : std::ceil(settings.PieceCount);
-    if (!(settings.PieceCount <= static_cast<double>(kMaxPieces)))
-        return FailBatch(settings, batchPath);
-    const auto pieces = static_cast<std::int64_t>(settings.PieceCount);
-
-    const std::string text = BatchText(name, pieces, settings.PieceExtension);
+    result.pieces = request.pieceCount < 1.0 ? 1.0 : std::ceil(request.pieceCount);
+    if (!(*result.pieces <= static_cast<double>(kMaxPieces))) return fail();
+    const auto pieces = static_cast<std::int64_t>(*result.pieces);
+    const std::string text = BatchText(name, pieces, request.extension);
     if (!file->Write(std::as_bytes(std::span(text.data(), text.size()))) || !file->Flush())
-        FailBatch(settings, batchPath);
+        return fail();
+    return result;
+}
+
+void WriteMergeBatch(SharedSettings& settings, const std::string& fileNameField,
+                     platform::FileSystem& files) {
+    const auto result = WriteBatch(
+        {fileNameField, settings.OutputFolder, settings.PieceExtension, settings.PieceCount},
+        files);
+    if (result.pieces) settings.PieceCount = *result.pieces;
+    if (result.failure) settings.InfoMessage = *result.failure;
 }
 
 }  // namespace tessel

@@ -1,6 +1,10 @@
 // The texts the engine reports, word for word as users see them.
 #pragma once
 
+#include <string_view>
+
+#include "engine/report.h"
+
 namespace tessel::messages {
 
 inline constexpr char kSplitSucceeded[] = "Successfully broken file into pieces";
@@ -9,6 +13,9 @@ inline constexpr char kSplitFailed[] = "Error - Unable to break file into pieces
 inline constexpr char kSplitFailedInfoOpen[] = "Tessel could not break file [";
 inline constexpr char kSplitOfPlaceholder[] =
     "Error - This is the empty file left beside its pieces: use Join to rebuild it";
+inline constexpr char kSplitOverForeignList[] =
+    "Error - Another program's checksum file is in the way: choose another output folder";
+inline constexpr char kSplitNameTooLong[] = "Error - The file name is too long for its pieces";
 inline constexpr char kSplitCancelled[] = "The split was cancelled";
 
 inline constexpr char kJoinSucceeded[] = "The Files have been successfully joined";
@@ -17,6 +24,7 @@ inline constexpr char kJoinFailed[] = "Error - Unable to join pieces into a file
 inline constexpr char kJoinFailedInfoOpen[] = "Tessel could not join pieces into a file [";
 inline constexpr char kJoinCancelled[] = "The join was cancelled";
 inline constexpr char kChecksumFileIncomplete[] = "Error - The checksum file is incomplete";
+inline constexpr char kChecksumFileUnreadable[] = "Error - The checksum file cannot be read";
 // "Error - Piece N is missing" and "Error - Piece N is damaged", around the piece's number.
 inline constexpr char kPieceOpen[] = "Error - Piece ";
 inline constexpr char kPieceMissingClose[] = " is missing";
@@ -26,5 +34,8 @@ inline constexpr char kBatchFailedInfoOpen[] = "Tessel could not create batch fi
 
 // Closes the three "could not ... [path" texts above.
 inline constexpr char kFailedInfoClose[] = "].";
+
+inline constexpr FailureTexts kSplitFailure{kSplitFailed, kSplitFailedInfoOpen};
+inline constexpr FailureTexts kJoinFailure{kJoinFailed, kJoinFailedInfoOpen};
 
 }  // namespace tessel::messages

@@ -11,4 +11,9 @@ void SetStartupDefaults(SharedSettings& settings) {
     settings.ChunkSize = kDefaultChunkSize;
 }
 
+void TakeReport(SharedSettings& settings, const Report& report) {
+    settings.StatusMessage = report.status;
+    if (report.info) settings.InfoMessage = *report.info;
+}
+
 }  // namespace tessel

@@ -1,8 +1,11 @@
-// The values the window hands to the engine and the engine hands back.
+// The values the window hands to the engine and the engine's results hand back to the window.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "engine/report.h"
+#include "tessel/product.h"
 
 namespace tessel {
 
@@ -16,11 +19,15 @@ struct SharedSettings {
 };
 
 // Defaults every start begins from; nothing is read from or saved to disk.
-inline constexpr char kDefaultPieceExtension[] = ".BRK";
+inline constexpr auto& kDefaultPieceExtension = product::kPieceExtension;
 inline constexpr std::int64_t kDefaultChunkSize = 1457644;
 
 // Gives the settings their start-up values: OutputFolder, PieceExtension, InfoMessage and
 // ChunkSize, in that order. StatusMessage and PieceCount are left as they are.
 void SetStartupDefaults(SharedSettings& settings);
+
+// Takes an operation's texts into the settings: its status always, its information message
+// where it gives one.
+void TakeReport(SharedSettings& settings, const Report& report);
 
 }  // namespace tessel

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,12 +46,31 @@ struct Entry {
     std::string bytes;
     bool operator==(const Entry&) const = default;
 };
-using Folder = std::map<std::string, Entry>;
+using Entries = std::map<std::string, Entry>;
+
+using tessel::platform::EntryInfo;
+using tessel::platform::Follow;
+using tessel::platform::Permissions;
+
+// A file's identity in the folder, told by its name.
+std::uint64_t InodeOf(const std::string& name) {
+    return std::hash<std::string>{}(name);
+}
+
+EntryInfo InfoOf(const std::string& name, const Entry& entry) {
+    return EntryInfo{entry.ordinary ? EntryKind::RegularFile : EntryKind::Folder,
+                     static_cast<std::int64_t>(entry.bytes.size()),
+                     0644,
+                     0,
+                     0,
+                     1,
+                     InodeOf(name)};
+}
 
 // An open file in the in-memory folder; reads and writes at its own position.
 class MemoryFile : public tessel::platform::File {
   public:
-    explicit MemoryFile(std::string& bytes) : bytes_(bytes) {}
+    MemoryFile(std::string& bytes, std::string name) : bytes_(bytes), name_(std::move(name)) {}
 
     std::optional<std::size_t> Read(std::span<std::byte> into) override {
         const auto available = std::min(into.size(), bytes_.size() - position_);
@@ -66,109 +86,113 @@ class MemoryFile : public tessel::platform::File {
         return true;
     }
     bool Flush() override { return true; }
+    EntryInfo Info() override { return InfoOf(name_, Entry{true, bytes_}); }
+    bool Truncate(std::int64_t length) override {
+        bytes_.resize(static_cast<std::size_t>(length));
+        return true;
+    }
+    bool SetPermissions(Permissions) override { return true; }
 
   private:
     std::string& bytes_;
+    std::string name_;
     std::size_t position_ = 0;
 };
 
 // A join's new file: its own bytes until Commit gives it the target's name.
 class MemoryReplacement final : public tessel::platform::Replacement {
   public:
-    MemoryReplacement(Folder& folder, std::string name)
-        : folder_(folder), name_(std::move(name)), file_(bytes_) {}
+    MemoryReplacement(Entries& folder, std::string name)
+        : folder_(folder), name_(std::move(name)), file_(bytes_, " new " + name_) {}
 
     std::optional<std::size_t> Read(std::span<std::byte> into) override { return file_.Read(into); }
     bool Write(std::span<const std::byte> bytes) override { return file_.Write(bytes); }
     bool Flush() override { return true; }
+    EntryInfo Info() override { return file_.Info(); }
+    bool Truncate(std::int64_t length) override { return file_.Truncate(length); }
+    bool SetPermissions(Permissions) override { return true; }
     bool Commit() override {
         folder_[name_] = Entry{true, bytes_};
         return true;
     }
 
   private:
-    Folder& folder_;
+    Entries& folder_;
     std::string name_;
     std::string bytes_;
     MemoryFile file_;
 };
 
-// One folder of files and subfolders, all in memory; every other path names nothing.
-class MemoryFileSystem final : public tessel::platform::FileSystem {
+// The one folder of files and subfolders, all in memory.
+class MemoryFolder final : public tessel::platform::Folder {
   public:
-    explicit MemoryFileSystem(Folder& folder) : folder_(folder) {}
+    explicit MemoryFolder(Entries& folder) : folder_(folder) {}
 
-    std::optional<std::int64_t> FileLength(const std::string& path) override {
-        const Entry* entry = Find(path);
-        if (entry == nullptr || !entry->ordinary) return std::nullopt;
-        return static_cast<std::int64_t>(entry->bytes.size());
+    EntryInfo Examine(const std::string& name, Follow) override {
+        if (name == ".") return EntryInfo{EntryKind::Folder};
+        const auto found = folder_.find(name);
+        if (found == folder_.end()) return EntryInfo{EntryKind::Missing};
+        return InfoOf(name, found->second);
     }
-    bool IsOrdinaryFile(const std::string& path) override { return FileLength(path).has_value(); }
-    EntryKind KindOf(const std::string& path) override {
-        const Entry* entry = Find(path);
-        if (entry == nullptr) return EntryKind::Missing;
-        return entry->ordinary ? EntryKind::RegularFile : EntryKind::Other;
-    }
-    std::optional<tessel::platform::Permissions> PermissionsOf(const std::string& path) override {
-        if (Find(path) == nullptr) return std::nullopt;
-        return 0644;
-    }
-    bool DeleteFile(const std::string&) override {
-        Require(false, "a join deletes nothing");
-        return false;
-    }
-    void CreateDirectory(const std::string&) override {}
-    bool IsSameFile(const std::string& first, const std::string& second) override {
-        return Find(first) != nullptr && NameIn(first) == NameIn(second);
-    }
-    bool IsLocked(const std::string&) override { return false; }
-    std::optional<std::vector<std::string>> ListFolder(const std::string& folder) override {
-        if (folder != kFolder) return std::nullopt;
+    std::optional<std::vector<std::string>> List() override {
         std::vector<std::string> names;
         for (const auto& [name, entry] : folder_) names.push_back(name);
         return names;
     }
-    std::unique_ptr<tessel::platform::File> OpenOrCreate(const std::string&,
-                                                         tessel::platform::Permissions) override {
+    bool Remove(const std::string&) override {
+        Require(false, "a join removes nothing");
+        return false;
+    }
+    std::optional<std::int64_t> NameMax() override { return 255; }
+    std::optional<std::int64_t> FreeBytes() override { return std::nullopt; }
+    bool IsLocked(const std::string&) override { return false; }
+    bool MayRenameOver(const std::string&) override { return true; }
+    std::unique_ptr<tessel::platform::File> OpenOrCreate(const std::string&, Permissions) override {
+        Require(false, "a join with room beside its target writes no file in place");
+        return nullptr;
+    }
+    std::unique_ptr<tessel::platform::File> CreateNew(const std::string&, Permissions) override {
         Require(false, "a join creates no file under a name of its own");
         return nullptr;
     }
-    std::unique_ptr<tessel::platform::File> CreateNew(const std::string& path,
-                                                      tessel::platform::Permissions) override {
-        return OpenOrCreate(path, 0);
+    std::unique_ptr<tessel::platform::File> OpenForReading(const std::string& name,
+                                                           Follow) override {
+        const auto found = folder_.find(name);
+        if (found == folder_.end() || !found->second.ordinary) return nullptr;
+        return std::make_unique<MemoryFile>(found->second.bytes, name);
     }
-    std::unique_ptr<tessel::platform::File> OpenForReading(const std::string& path) override {
-        Entry* entry = Find(path);
-        if (entry == nullptr || !entry->ordinary) return nullptr;
-        return std::make_unique<MemoryFile>(entry->bytes);
+    std::unique_ptr<tessel::platform::File> HoldExclusive(const std::string& name) override {
+        return OpenForReading(name, Follow::No);
     }
-    std::unique_ptr<tessel::platform::File> HoldExclusive(const std::string& path) override {
-        return OpenForReading(path);
-    }
-    std::unique_ptr<tessel::platform::Replacement> CreateReplacement(
-        const std::string& path, tessel::platform::Permissions) override {
-        const auto name = NameIn(path);
-        if (!name) return nullptr;
-        return std::make_unique<MemoryReplacement>(folder_, *name);
+    std::unique_ptr<tessel::platform::Replacement> CreateReplacement(const std::string& name,
+                                                                     Permissions) override {
+        return std::make_unique<MemoryReplacement>(folder_, name);
     }
 
   private:
-    // The name of `path` inside the folder, when it lies there.
-    static std::optional<std::string> NameIn(const std::string& path) {
-        const std::string prefix = std::string(kFolder) + kSeparator;
-        if (!path.starts_with(prefix)) return std::nullopt;
-        std::string name = path.substr(prefix.size());
-        if (name.find(kSeparator) != std::string::npos) return std::nullopt;
-        return name;
+    Entries& folder_;
+};
+
+// A file system of that one folder; every other path names nothing.
+class MemoryFileSystem final : public tessel::platform::FileSystem {
+  public:
+    explicit MemoryFileSystem(Entries& folder) : folder_(folder) {}
+
+    EntryInfo Examine(const std::string& path, Follow) override {
+        return EntryInfo{path == kFolder ? EntryKind::Folder : EntryKind::Missing};
     }
-    Entry* Find(const std::string& path) {
-        const auto name = NameIn(path);
-        if (!name) return nullptr;
-        const auto found = folder_.find(*name);
-        return found == folder_.end() ? nullptr : &found->second;
+    std::unique_ptr<tessel::platform::File> OpenForReading(const std::string&, bool) override {
+        Require(false, "a join opens its pieces in their folder");
+        return nullptr;
+    }
+    void CreateDirectory(const std::string&) override {}
+    std::unique_ptr<tessel::platform::Folder> OpenFolder(const std::string& path) override {
+        if (path != kFolder) return nullptr;
+        return std::make_unique<MemoryFolder>(folder_);
     }
 
-    Folder& folder_;
+  private:
+    Entries& folder_;
 };
 
 // A file name as a folder can hold it: no separator, no NUL.
@@ -196,8 +220,8 @@ std::string NearPiece(FuzzedDataProvider& input, const std::string& base) {
     }
 }
 
-Folder DrawFolder(FuzzedDataProvider& input, const std::string& base) {
-    Folder folder;
+Entries DrawFolder(FuzzedDataProvider& input, const std::string& base) {
+    Entries folder;
     const auto entries = input.ConsumeIntegralInRange<std::size_t>(0, kMaxEntries);
     for (std::size_t i = 0; i < entries; ++i) {
         std::string name;
@@ -237,7 +261,7 @@ bool NumberAbove(std::string_view digits, std::int64_t count) {
 }
 
 // Whether a piece of `base` numbered above `count` lies in the folder as an ordinary file.
-bool PieceBeyond(const Folder& folder, const std::string& base, std::int64_t count) {
+bool PieceBeyond(const Entries& folder, const std::string& base, std::int64_t count) {
     const std::string head = base + ".";
     for (const auto& [name, entry] : folder) {
         if (!entry.ordinary || name.size() <= head.size() + kExtension.size()) continue;
@@ -256,9 +280,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string base = AsFileName(input.ConsumeRandomLengthString(kMaxNameLength));
     if (base.empty() || base == "." || base == "..") return 0;  // the folder itself, not a file
     const std::string target = tessel::JoinPath(kFolder, base, kSeparator);
-    Folder folder = DrawFolder(input, base);
+    Entries folder = DrawFolder(input, base);
     if (input.ConsumeBool()) folder[base].bytes = input.ConsumeRandomLengthString(64);
-    const Folder before = folder;
+    const Entries before = folder;
 
     std::int64_t run = 0;
     std::string joined;

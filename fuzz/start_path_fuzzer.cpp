@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/piece_naming.h"
 #include "fuzz/fuzz_check.h"
-#include "engine/checksum.h"
 #include "ui/start_path.h"
 
 namespace {

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# Times Tessel's split and join on the same 512 MiB file against GNU tools: bare split and cat,
+# Times Tessel's split and join on the same random file against GNU tools: bare split and cat,
 # and the GNU way of the same checked outputs (split then sha256sum of the pieces; sha256sum -c
-# then cat), plus a join of a set whose checksum file was removed against cat. It measures in
-# memory (/dev/shm), on the machine's disk and, when run as root, on XFS (with reflink) and btrfs
-# loop images; it reports how near the in-memory times come to the two-core hashing floor and
-# Tessel's peak memory, and prints PASS or FAIL for each target. This is a benchmark, not a test:
-# it exits 0 whatever the figures are, and non-zero only when it cannot run or Tessel returns
-# wrong bytes.
+# then cat), plus a join of a set whose checksum file was removed against cat, and splits with
+# recovery pieces and joins that rebuild one. It measures in memory (/dev/shm), on the machine's
+# disk and, when run as root, on XFS (with reflink) and btrfs loop images. hyperfine does the
+# timing (a warm-up, then the runs; min, median and max kept as JSON); this script makes the
+# media and the data, says what to time, checks every byte Tessel wrote, and hands the results
+# (kept in build-bench/bench-results) to scripts/bench_report.py, which prints them with each
+# target and its verdict. This is a benchmark, not a test: it exits 0 whatever the figures are,
+# and non-zero only when it cannot run or Tessel returns wrong bytes.
 #
 # Usage: bash scripts/bench.sh [--copy-experiment]
 #   --copy-experiment  afterwards also compares copy strategies (buffer sizes, copy_file_range,
 #                      ways of flushing) with bench/copy_experiment; adds several minutes.
-# Environment: BENCH_RUNS (timed runs per measurement, default 3; the best counts),
+# Environment: BENCH_RUNS (timed runs per measurement after one warm-up, default 3),
 #              BENCH_SIZE_MIB (size of the test file, default 512),
 #              BENCH_MEDIA (the media to measure, default "memory disk xfs btrfs"),
 #              BENCH_TESSEL (another tessel_bench to time instead of the one built here, to
 #              try a change of the engine against the same baseline).
-# shellcheck disable=SC2317  # the timed sides and the exit trap are called by name
+# shellcheck disable=SC2016  # the commands hyperfine runs expand their variables in sh
+# shellcheck disable=SC2317  # the exit trap is called by name
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -34,21 +37,21 @@ for arg in "$@"; do
         *) echo "usage: bash scripts/bench.sh [--copy-experiment]" >&2; exit 2 ;;
     esac
 done
+for setting in "BENCH_RUNS=$runs" "BENCH_SIZE_MIB=$size_mib"; do
+    [[ $setting =~ =[1-9][0-9]*$ ]] ||
+        { echo "${setting%%=*} must be a whole number from 1" >&2; exit 2; }
+done
 
-# Targets: Tessel's time over the other side's, at most.
-readonly gnu_way_target=0.50          # checked split and join against the GNU way, everywhere
-readonly disk_target=1.25             # against bare split or cat + sync on the disk
-readonly shared_extents_target=1.00   # the split against bare split + sync on XFS and btrfs
-readonly unchecked_join_target=1.00   # a join without a checksum file against cat, everywhere
-readonly rss_target_kib=$((16 * 1024))
 readonly memory_chunks=(1457644 104857600 1073741824) chunks=(1457644 104857600)
+# The recovery rows: on these media, splits with these recovery counts against the same split
+# without recovery pieces, and joins of a set with one recovery piece.
+readonly recovery_media=(memory disk) recovery_counts=(0 1 4) rebuild_recovery=1
 # The loop images: room for the input, one set of pieces and one joined file at once.
-readonly image_mib=2560
-# What is timed: Tessel's side first, then the GNU sides it is compared with.
-readonly split_sides=(tessel_split gnu_split gnu_split_sha256sum)
-readonly join_sides=(tessel_join tessel_join_unchecked gnu_cat gnu_sha256sum_cat)
+readonly image_mib=$(( size_mib * 5 > 1024 ? size_mib * 5 : 1024 ))
+readonly python=/usr/bin/python3  # Debian's, for the report
 
 stage() { printf '\n==== %s ====\n' "$*"; }
+fault() { echo "FAULT: $*" >&2; exit 1; }
 
 build_tools() {
     bash scripts/setup.sh
@@ -56,37 +59,47 @@ build_tools() {
     cmake --build --preset bench -j2
 }
 
-# What only the benchmark uses: mkfs for the XFS and btrfs images, and openssl for the hashing
-# speed. Installed only when run as root (loop images need root anyway); where one cannot be
-# had, the rows that need it are skipped.
-install_bench_extras() {
-    local packages=(xfsprogs btrfs-progs openssl) missing=() package
-    (( EUID == 0 )) || return 0
+# What only the benchmark uses: hyperfine to time, Python to print the report, openssl for one
+# core's hashing speed, and, as root (loop images need root anyway), mkfs for the XFS and btrfs
+# images of the media asked for. Where a file system's tools cannot be had, its rows are skipped.
+install_bench_tools() {
+    local packages=(hyperfine python3 openssl) missing=() package sudo=""
+    (( EUID == 0 )) || sudo=sudo
+    if (( EUID == 0 )); then
+        [[ " ${media[*]} " != *" xfs "* ]] || packages+=(xfsprogs)
+        [[ " ${media[*]} " != *" btrfs "* ]] || packages+=(btrfs-progs)
+    fi
     for package in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
     done
-    (( ${#missing[@]} > 0 )) || return 0
-    echo "Installing: ${missing[*]}"
-    { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-            "${missing[@]}"; } >/dev/null ||
-        echo "Could not install ${missing[*]}: the rows that need them are skipped."
+    if (( ${#missing[@]} > 0 )); then
+        echo "Installing: ${missing[*]}"
+        { $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+            $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+                --no-install-recommends "${missing[@]}"; } >/dev/null ||
+            echo "Could not install ${missing[*]}."
+    fi
+    command -v hyperfine >/dev/null || fault "the benchmark needs hyperfine"
+    [ -x "$python" ] || fault "the benchmark needs Debian's python3"
 }
 
 describe_machine() {
     local name note
     echo "cores: $(nproc)"
     echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')" \
-        "($(grep -qw sha_ni /proc/cpuinfo && echo with || echo without) SHA instructions)"
+        "($(sha_instructions && echo with || echo without) SHA instructions, the sha_ni flag)"
     echo "kernel: $(uname -r)"
     echo "memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
     echo "gnu: $(split --version | head -1), $(sha256sum --version | head -1)"
     command -v openssl >/dev/null && echo "openssl: $(openssl version)"
+    echo "timing: $(hyperfine --version), 1 warm-up and $runs runs per measurement"
     for name in "${media[@]}"; do
         [ -n "${folder[$name]:-}" ] || continue
         note=""
-        case $name in xfs | btrfs) note=", a ${image_mib} MiB loop image on the disk, direct I/O" ;; esac
+        case $name in
+            xfs | btrfs) note=", a ${image_mib} MiB loop image on the disk, direct I/O" ;;
+        esac
         printf '%-7s %s (%s%s)\n' "$name:" "${folder[$name]}" \
             "$(findmnt -no FSTYPE,SOURCE -T "${folder[$name]}" | head -1 | tr -s ' ')" "$note"
     done
@@ -94,325 +107,207 @@ describe_machine() {
     echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine skews timings)"
 }
 
-# Seconds, as a decimal, between two $EPOCHREALTIME readings.
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-# The smallest and the median of the times given as arguments.
-best_of() { printf '%s\n' "$@" | sort -g | head -1; }
-median_of() { printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-ratio() { awk -v t="$1" -v g="$2" 'BEGIN { printf "%.3f", t / g }'; }
-
-# Runs "$@" and stores its wall time in $last_time. Timing uses the shell's own clock, so no
-# extra process sits inside the measured span.
-timed() {
-    local start=$EPOCHREALTIME
-    "$@"
-    last_time=$(elapsed "$start" "$EPOCHREALTIME")
-}
-
-# The words after the first, rotated left by the first: run N puts a different side first, so
-# that no side always inherits another's leftovers in the caches.
-rotated() {
-    local turn=$1
-    shift
-    turn=$((turn % $#))
-    echo "${@:turn+1}" "${@:1:turn}"
-}
-
-fault() { echo "FAULT: $*" >&2; exit 1; }
-
-# Lets the file system settle between runs: deletions are committed before the next timing.
-settle() { [ "$medium" = memory ] || sync -f "$work"; }
-# A GNU side ends by putting what it wrote on the medium, as Tessel does for itself.
-flush_files() { [ "$medium" = memory ] || sync -- "$@"; }
+sha_instructions() { grep -qw sha_ni /proc/cpuinfo; }
 
 pieces_needed() { echo $(( ($2 + $1 - 1) / $1 )); }
 
-# The pieces Tessel names for base $1, numbered 1 to $2, one per line.
-piece_list() { local n; for ((n = 1; n <= $2; n++)); do echo "$1.$n.BRK"; done; }
+# The names of the pieces Tessel writes for data.bin, numbered 1 to $1, one per line.
+piece_names() { local n; for ((n = 1; n <= $1; n++)); do echo "data.bin.$n.BRK"; done; }
 
-# Fails the whole bench when Tessel's pieces in $1 are not the input cut at $2 bytes, or when
-# its checksum file does not list each of them with its right SHA-256.
+# Fails the whole bench when the split in folder $1 at chunk $2 with $3 recovery pieces did not
+# write the input cut at $2 bytes and that many recovery pieces, or when its checksum file does
+# not list each of them with its right SHA-256.
 check_split() {
-    local folder=$1 chunk=$2 count
+    local out=$1 chunk=$2 recovery=$3 count
     count=$(pieces_needed "$chunk" "$data_bytes")
-    [ "$(find "$folder" -name '*.BRK' | wc -l)" -eq "$count" ] ||
-        fault "Tessel wrote the wrong number of pieces in $folder"
-    piece_list "$folder/data.bin" "$count" | xargs cat | cmp -s - "$input" ||
-        fault "Tessel's pieces in $folder do not rebuild the input"
-    [ "$(grep -vc '^#' "$folder/data.bin.sha256")" -eq "$count" ] ||
-        fault "Tessel's checksum file in $folder does not list every piece"
-    (cd "$folder" && sha256sum --strict --quiet -c data.bin.sha256) ||
-        fault "sha256sum -c rejects Tessel's checksum file in $folder"
+    [ "$(find "$out" -name 'data.bin.[0-9]*.BRK' | wc -l)" -eq "$count" ] ||
+        fault "Tessel wrote the wrong number of pieces in $out"
+    [ "$(find "$out" -name 'data.bin.R[0-9]*.BRK' | wc -l)" -eq "$recovery" ] ||
+        fault "Tessel wrote the wrong number of recovery pieces in $out"
+    (cd "$out" && piece_names "$count" | xargs cat) | cmp -s - "$input" ||
+        fault "Tessel's pieces in $out do not rebuild the input"
+    [ "$(grep -vc '^#' "$out/data.bin.sha256")" -eq $((count + recovery)) ] ||
+        fault "Tessel's checksum file in $out does not list every piece"
+    (cd "$out" && sha256sum --strict --quiet -c data.bin.sha256) ||
+        fault "sha256sum -c rejects Tessel's checksum file in $out"
 }
 
-# Fails the whole bench when Tessel's join in $1 differs from the input, or did not take the
-# path it was timed for: verified against the checksum file ($2 = yes) or not ($2 = no).
+# Fails the whole bench when Tessel's join into $1 differs from the input, or, when $2 is given,
+# when a join timed did not take the path it was timed for: verified against the checksum file
+# ($2 = yes) or not ($2 = no).
 check_join() {
-    cmp -s "$1/data.bin" "$input" || fault "Tessel's join in $1 differs from the input"
-    grep -qx "verified=$2" "$stderr_file" ||
-        fault "Tessel's join in $1 was not the one timed (expected verified=$2)"
-}
-
-# Keeps in rss[$1] the highest peak resident memory (KiB) that tessel_bench has reported.
-note_peak_rss() {
-    local kib
-    kib=$(sed -n 's/^peak_rss_kib=//p' "$stderr_file")
-    (( kib <= ${rss[$1]:-0} )) || rss[$1]=$kib
-}
-
-# Runs tessel_bench with "$@"; its stderr (peak memory, failure text) goes to $stderr_file, and
-# a failure ends the bench, since the figures would mean nothing.
-tessel() {
-    "$tessel_bin" "$@" 2>"$stderr_file" || fault "tessel_bench $* failed: $(cat "$stderr_file")"
-}
-
-# The sides of a split: each writes the pieces of $input at chunk $2 into folder $1.
-tessel_split() { tessel split "$input" "$1" "$2"; }
-gnu_split() {
-    split -b "$2" -- "$input" "$1/data.bin."
-    flush_files "$1"/data.bin.*
-}
-gnu_split_sha256sum() {
-    split -b "$2" -- "$input" "$1/data.bin."
-    (cd "$1" && sha256sum -- data.bin.* >data.bin.sha256)
-    flush_files "$1"/data.bin.*
-}
-
-# The sides of a join: each joins Tessel's pieces in folder $1 into a new file beside them.
-# The unchecked join is the same call; its round moves the checksum file away around it.
-tessel_join() { tessel join "$1/data.bin"; }
-tessel_join_unchecked() { tessel join "$1/data.bin"; }
-gnu_cat() {
-    cat -- "${piece_files[@]}" >"$1/gnu.joined"
-    flush_files "$1/gnu.joined"
-}
-gnu_sha256sum_cat() {
-    (cd "$1" && sha256sum --quiet -c data.bin.sha256) ||
-        fault "sha256sum -c rejects Tessel's pieces in $1"
-    gnu_cat "$1"
-}
-
-# One timing of each split side at chunk $1, each into a fresh folder; run $2 (0 is the untimed
-# warm-up) decides the order.
-split_round() {
-    local chunk=$1 run=$2 side out
-    for side in $(rotated "$run" "${split_sides[@]}"); do
-        out=$work/split-$side
-        [ "$side" = tessel_split ] || mkdir "$out"
-        timed "$side" "$out" "$chunk"
-        if [ "$side" = tessel_split ]; then
-            note_peak_rss "$side"
-            (( run != 1 )) || check_split "$out" "$chunk"
-        fi
-        (( run == 0 )) || times[$side]+=" $last_time"
-        rm -rf "$out"
-        settle
-    done
-}
-
-# One timing of each join side of the pieces in $1; run $2 decides the order.
-join_round() {
-    local pieces=$1 run=$2 side
-    for side in $(rotated "$run" "${join_sides[@]}"); do
-        if [ "$side" = tessel_join_unchecked ]; then
-            mv "$pieces/data.bin.sha256" "$work/aside.sha256"
-        fi
-        timed "$side" "$pieces"
-        case $side in
-            tessel_join | tessel_join_unchecked)
-                note_peak_rss "$side"
-                if (( run == 1 )); then
-                    if [ "$side" = tessel_join ]; then check_join "$pieces" yes
-                    else check_join "$pieces" no; fi
-                fi
-                rm -f "$pieces/data.bin" ;;
-            *) rm -f "$pieces/gnu.joined" ;;
-        esac
-        if [ "$side" = tessel_join_unchecked ]; then
-            mv "$work/aside.sha256" "$pieces/data.bin.sha256"
-        fi
-        (( run == 0 )) || times[$side]+=" $last_time"
-        settle
-    done
-}
-
-# The target of one comparison on this medium, or "info" where none applies: in memory copying
-# is bound by hashing (the floor is reported instead), and on XFS and btrfs cat shares the
-# pieces' extents and reads no byte, which no join that checks every byte can match.
-target_of() {
-    case $1 in
-        split-gnu-way | join-gnu-way) echo "$gnu_way_target" ;;
-        join-unchecked) echo "$unchecked_join_target" ;;
-        split-bare)
-            case $medium in
-                memory) echo info ;;
-                disk) echo "$disk_target" ;;
-                *) echo "$shared_extents_target" ;;
-            esac ;;
-        join-bare) if [ "$medium" = disk ]; then echo "$disk_target"; else echo info; fi ;;
-    esac
-}
-
-verdict_of() {
-    if [ "$2" = info ]; then echo info; return; fi
-    awk -v r="$1" -v t="$2" 'BEGIN { print (r <= t) ? "PASS" : "FAIL" }'
-}
-
-# Appends one row to the result table: Tessel's side $1 against side $2, labelled $3 and $4,
-# checked against the target of comparison $5. The target is checked on the ratio of the best
-# times; the ratio of the medians is shown beside it for judging noise.
-record() {
-    local ours=$1 theirs=$2 target ours_best theirs_best best_ratio median_ratio verdict
-    local rss_verdict=PASS
-    target=$(target_of "$5")
-    # shellcheck disable=SC2086  # the recorded times are words
-    {
-        ours_best=$(best_of ${times[$ours]}) theirs_best=$(best_of ${times[$theirs]})
-        median_ratio=$(ratio "$(median_of ${times[$ours]})" "$(median_of ${times[$theirs]})")
-    }
-    best_ratio=$(ratio "$ours_best" "$theirs_best")
-    verdict=$(verdict_of "$best_ratio" "$target")
-    (( rss[$ours] < rss_target_kib )) || rss_verdict=FAIL
-    [ "$target" = info ] || target="<=$target"
-    rows+=("$(printf '%-6s %-16s %-20s %10s %7.3f %7.3f %6s %6s %6s  %-7s %6.1f  %-4s' \
-        "$medium" "$3" "$4" "$chunk" "$ours_best" "$theirs_best" "$best_ratio" "$target" \
-        "$median_ratio" "$verdict" "$(awk -v k="${rss[$ours]}" 'BEGIN { print k / 1024 }')" \
-        "$rss_verdict")")
-    [ "$verdict" != FAIL ] || failures=$((failures + 1))
-    # Each of Tessel's runs counts once against the memory target, however many rows show it.
-    if [ "$rss_verdict" = FAIL ] && [[ " $rss_failed " != *" $medium/$chunk/$ours "* ]]; then
-        rss_failed+=" $medium/$chunk/$ours"
-        failures=$((failures + 1))
+    cmp -s "$1" "$input" || fault "Tessel's join into $1 differs from the input"
+    if [ -n "${2:-}" ] && [ "$(grep '^verified=' "$tessel_log" | sort -u)" != "verified=$2" ]; then
+        fault "Tessel's join into $1 was not the one timed (expected verified=$2)"
     fi
 }
 
-record_chunk() {
-    record tessel_split gnu_split split "split -b" split-bare
-    record tessel_split gnu_split_sha256sum split "split; sha256sum" split-gnu-way
-    record tessel_join gnu_cat join cat join-bare
-    record tessel_join gnu_sha256sum_cat join "sha256sum -c; cat" join-gnu-way
-    record tessel_join_unchecked gnu_cat "join, no .sha256" cat join-unchecked
-    # The in-memory times, for the comparison with the hashing floor.
-    # shellcheck disable=SC2086  # the recorded times are words
-    [ "$medium" != memory ] ||
-        floor_rows+=("$chunk $(best_of ${times[tessel_split]}) $(best_of ${times[tessel_join]})")
+# The commands hyperfine runs in sh find their files in these variables, so that no path needs
+# quoting inside a command.
+export bench_tessel=$tessel_bin bench_input bench_out bench_pieces bench_unchecked bench_lost
+export bench_piece_names bench_log bench_work
+
+# What each run starts with: off memory, deletions are committed before the clock starts.
+settled() {
+    if [ "$medium" = memory ]; then echo "$1"; else echo "$1 && sync -f \"\$bench_work\""; fi
+}
+# How a GNU side ends: off memory, it puts what it wrote on the medium, as Tessel does itself.
+flushed() { if [ "$medium" = memory ]; then echo "$1"; else echo "$1 && sync -- $2"; fi; }
+
+# Times side $1: hyperfine runs the sh command $2 before each run (the warm-up's included) and
+# times the sh command $3. The results go to $results/$place/SIDE.json, and the highest peak
+# memory tessel_bench reported, if any, to SIDE.rss beside it.
+time_side() {
+    local side=$1 prepare=$2 command=$3 out=$results/$place
+    mkdir -p "$out"
+    : >"$tessel_log"
+    if ! hyperfine --style none --warmup 1 --runs "$runs" --prepare "$prepare" \
+        --command-name "$side" --export-json "$out/$side.json" "$command" >"$hyperfine_log" 2>&1
+    then
+        cat "$hyperfine_log" "$tessel_log" >&2
+        fault "$side could not be timed ($place)"
+    fi
+    ! grep -q '^peak_rss_kib=' "$tessel_log" ||
+        sed -n 's/^peak_rss_kib=//p' "$tessel_log" | sort -n | tail -1 >"$out/$side.rss"
+}
+
+# Runs tessel_bench untimed with "$@", to make a set of pieces to time joins on.
+tessel() {
+    "$tessel_bin" "$@" 2>"$tessel_log" || fault "tessel_bench $* failed: $(cat "$tessel_log")"
+}
+
+readonly tessel_split='"$bench_tessel" split "$bench_input" "$bench_out"'
+readonly tessel_join='"$bench_tessel" join'
+
+# Every split of the input at chunk $1 into a fresh folder: Tessel's, GNU split's, and GNU
+# split's followed by sha256sum of the pieces.
+measure_splits() {
+    local chunk=$1
+    time_side tessel_split "$(settled 'rm -rf "$bench_out"')" \
+        "$tessel_split $chunk 2>>\"\$bench_log\""
+    check_split "$bench_out" "$chunk" 0
+    local fresh='rm -rf "$bench_out" && mkdir "$bench_out"'
+    time_side gnu_split "$(settled "$fresh")" \
+        "$(flushed "split -b $chunk -- \"\$bench_input\" \"\$bench_out/data.bin.\"" \
+            '"$bench_out"/data.bin.*')"
+    time_side gnu_split_sha256sum "$(settled "$fresh")" \
+        "$(flushed "split -b $chunk -- \"\$bench_input\" \"\$bench_out/data.bin.\" &&
+            cd \"\$bench_out\" && sha256sum -- data.bin.* >data.bin.sha256" 'data.bin.*')"
+    rm -rf "$bench_out"
+}
+
+# Every join of Tessel's pieces of the input at chunk $1: Tessel's checked join, Tessel's join
+# of the same pieces without their checksum file (hard links in another folder), cat of the
+# pieces, and sha256sum -c of the checksum file followed by cat.
+measure_joins() {
+    local chunk=$1
+    tessel split "$input" "$bench_pieces" "$chunk"
+    rm -f "$bench_pieces/data.bin"
+    mkdir "$bench_unchecked"
+    ln "$bench_pieces"/*.BRK "$bench_unchecked/"
+    bench_piece_names=$(piece_names "$(pieces_needed "$chunk" "$data_bytes")" | tr '\n' ' ')
+    sync -f "$work"
+    time_side tessel_join "$(settled 'rm -f "$bench_pieces/data.bin"')" \
+        "$tessel_join \"\$bench_pieces/data.bin\" 2>>\"\$bench_log\""
+    check_join "$bench_pieces/data.bin" yes
+    time_side tessel_join_unchecked "$(settled 'rm -f "$bench_unchecked/data.bin"')" \
+        "$tessel_join \"\$bench_unchecked/data.bin\" 2>>\"\$bench_log\""
+    check_join "$bench_unchecked/data.bin" no
+    local fresh='rm -f "$bench_pieces/gnu.joined"'
+    time_side gnu_cat "$(settled "$fresh")" \
+        "$(flushed 'cd "$bench_pieces" && cat -- $bench_piece_names >gnu.joined' gnu.joined)"
+    time_side gnu_sha256sum_cat "$(settled "$fresh")" \
+        "$(flushed 'cd "$bench_pieces" && sha256sum --quiet --strict -c data.bin.sha256 &&
+            cat -- $bench_piece_names >gnu.joined' gnu.joined)"
+    rm -rf "$bench_pieces" "$bench_unchecked"
+}
+
+# Sets recovery to yes when tessel_bench split takes a recovery count, no when it refuses a
+# fifth argument as wrong usage (exit status 2).
+probe_recovery() {
+    local probe=$tmp_shm/probe status=0
+    head -c 4096 /dev/urandom >"$probe.bin"
+    "$tessel_bin" split "$probe.bin" "$probe" 1024 1 2>"$tessel_log" || status=$?
+    rm -rf "$probe" "$probe.bin"
+    case $status in
+        0) recovery=yes ;;
+        2) recovery=no ;;
+        *) fault "tessel_bench split with a recovery count failed: $(cat "$tessel_log")" ;;
+    esac
+}
+
+# Splits of the input at chunk $1 with each recovery count, then joins of a set with recovery
+# pieces: one of every piece, and one whose first piece was removed (hard links in another
+# folder), which the join must rebuild.
+measure_recovery() {
+    local chunk=$1 count
+    for count in "${recovery_counts[@]}"; do
+        time_side "tessel_split_r$count" "$(settled 'rm -rf "$bench_out"')" \
+            "$tessel_split $chunk $count 2>>\"\$bench_log\""
+        check_split "$bench_out" "$chunk" "$count"
+    done
+    rm -rf "$bench_out"
+
+    tessel split "$input" "$bench_pieces" "$chunk" "$rebuild_recovery"
+    rm -f "$bench_pieces/data.bin"
+    mkdir "$bench_lost"
+    ln "$bench_pieces"/* "$bench_lost/"
+    rm "$bench_lost/data.bin.1.BRK"
+    sync -f "$work"
+    time_side tessel_join_intact "$(settled 'rm -f "$bench_pieces/data.bin"')" \
+        "$tessel_join \"\$bench_pieces/data.bin\" 2>>\"\$bench_log\""
+    check_join "$bench_pieces/data.bin" yes
+    time_side tessel_join_rebuild "$(settled 'rm -f "$bench_lost/data.bin"')" \
+        "$tessel_join \"\$bench_lost/data.bin\" 2>>\"\$bench_log\""
+    check_join "$bench_lost/data.bin"
+    [ ! -e "$bench_lost/data.bin.1.BRK" ] || fault "Tessel's join wrote a piece it rebuilt"
+    rm -rf "$bench_pieces" "$bench_lost"
 }
 
 # Measures every comparison at every chunk size given, on medium $1 in folder $2.
 measure_medium() {
-    medium=$1 work=$2 input=$2/data.bin
+    medium=$1 work=$2
     shift 2
-    local run side
+    input=$work/data.bin bench_input=$work/data.bin bench_work=$work
+    bench_out=$work/out bench_pieces=$work/pieces
+    bench_unchecked=$work/unchecked bench_lost=$work/lost
     for chunk in "$@"; do
-        for side in "${split_sides[@]}" "${join_sides[@]}"; do times[$side]="" rss[$side]=0; done
+        place=$medium/$chunk
         echo "  $medium: splits at $chunk bytes"
-        for ((run = 0; run <= runs; run++)); do split_round "$chunk" "$run"; done
-
+        measure_splits "$chunk"
         echo "  $medium: joins of pieces of $chunk bytes"
-        tessel split "$input" "$work/pieces" "$chunk"
-        mapfile -t piece_files < <(piece_list "$work/pieces/data.bin" \
-            "$(pieces_needed "$chunk" "$data_bytes")")
-        rm -f "$work/pieces/data.bin"
-        settle
-        for ((run = 0; run <= runs; run++)); do join_round "$work/pieces" "$run"; done
-        rm -rf "$work/pieces"
-        settle
-        record_chunk
+        measure_joins "$chunk"
+        if [ "$recovery" = yes ] && [[ " ${recovery_media[*]} " == *" $medium "* ]] &&
+            [[ " ${chunks[*]} " == *" $chunk "* ]]; then
+            echo "  $medium: recovery pieces at $chunk bytes"
+            measure_recovery "$chunk"
+        fi
     done
 }
 
-# Sets hash_speed to the bytes per second OpenSSL's SHA-256 hashes on one core (the best of
-# $runs), and sha256sum_speed to coreutils sha256sum's on the in-memory input; 0 when unknown.
-measure_hash_speeds() {
-    local i speed start
-    hash_speed=0 sha256sum_speed=0
-    command -v openssl >/dev/null || { echo "  openssl is not installed: no floor"; return 0; }
-    for ((i = 0; i < runs; i++)); do
-        speed=$(openssl speed -evp sha256 -bytes 1048576 -seconds 1 2>/dev/null |
-            awk '$1 == "sha256" { sub(/k$/, "", $2); printf "%.0f", $2 * 1000 }')
-        (( ${speed:-0} <= hash_speed )) || hash_speed=$speed
-    done
-    for ((i = 0; i < runs; i++)); do
-        timed sha256sum -- "${folder[memory]}/data.bin" >/dev/null
-        speed=$(awk -v b="$data_bytes" -v t="$last_time" 'BEGIN { printf "%.0f", b / t }')
-        (( speed <= sha256sum_speed )) || sha256sum_speed=$speed
-    done
+# One core's time to hash the input in memory, by coreutils and by OpenSSL (whose libcrypto
+# Tessel uses), for the all-core floor.
+measure_hashing() {
+    place=hash bench_input=${folder[memory]}/data.bin
+    time_side sha256sum 'true' 'sha256sum -- "$bench_input" >/dev/null'
+    if command -v openssl >/dev/null; then
+        time_side openssl 'true' 'openssl dgst -sha256 "$bench_input" >/dev/null'
+    fi
 }
 
-print_table() {
-    stage "Results (best of $runs runs, in seconds; peak RSS in MiB)"
-    printf '%-6s %-16s %-20s %10s %7s %7s %6s %6s %6s  %-7s %6s  %-4s\n' medium tessel \
-        "against" chunk tessel other ratio target median verdict RSS "<16M"
-    printf '%s\n' "${rows[@]}"
-    cat <<EOF
-
-Each row times one of Tessel's operations against another way to the same end:
-  split            / split -b           GNU split alone: the same pieces, no checksum file.
-  split            / split; sha256sum   the GNU way of the same output: split -b, then
-                                        sha256sum of the pieces into a checksum file.
-  join             / cat                cat of the pieces into one file, nothing checked.
-  join             / sha256sum -c; cat  the GNU way of a checked join: sha256sum --quiet -c
-                                        of the checksum file, then cat.
-  join, no .sha256 / cat                Tessel joining the same set after its checksum file
-                                        was removed, so nothing is checked, against cat.
-Media: memory = /dev/shm; disk = ext4 under the build folder; xfs (reflink=1) and btrfs = loop
-images on that disk. Off memory every GNU side ends with 'sync' of the files it wrote; Tessel
-flushes for itself (the split each piece, then its checksum file once; the join once at its end).
-ratio = Tessel's best time / the other side's best time (the target is checked on it);
-median = the same ratio of the median times, for judging noise.
-Targets (ratio at most):
-  ${gnu_way_target}  split and join against the GNU way, on every medium;
-  ${disk_target}  split and join against bare split and cat + sync, on the disk;
-  ${shared_extents_target}  split against bare split + sync, on xfs and btrfs;
-  ${unchecked_join_target}  the join without a checksum file against cat, on every medium;
-and Tessel's peak RSS under $((rss_target_kib / 1024)) MiB everywhere.
-info = no target: in memory a checked copy is bound by hashing (see the floor below); on xfs
-and btrfs cat shares the pieces' extents and reads no byte, while a checked join reads and
-hashes every one, so there the join's targets are the GNU way and, without a checksum file,
-cat itself.
-EOF
+# What starting each program costs, since every timing starts one: tessel_bench loads libcrypto
+# and the C++ runtime, cat only the C library. Without arguments tessel_bench only prints its
+# usage (exit status 2, which is ignored here).
+measure_start() {
+    local out=$results/start
+    mkdir -p "$out"
+    hyperfine --style none -N -i --warmup 3 --runs 30 --export-json "$out/tessel_bench.json" \
+        --command-name tessel_bench "'$tessel_bin'" >"$hyperfine_log" 2>&1 ||
+        { cat "$hyperfine_log" >&2; fault "could not time tessel_bench's start"; }
+    hyperfine --style none -N --warmup 3 --runs 30 --export-json "$out/cat.json" \
+        --command-name cat 'cat /dev/null' >"$hyperfine_log" 2>&1 ||
+        { cat "$hyperfine_log" >&2; fault "could not time cat's start"; }
 }
-
-# How near the in-memory checked split and join came to the floor that hashing sets on two
-# cores: with one core copying and the other hashing, neither can take less than the input's
-# size over the hashing speed of one core.
-print_floor() {
-    local row floor chunk split_time join_time
-    [ ${#floor_rows[@]} -gt 0 ] || return 0
-    stage "Two-core hashing floor in memory"
-    if (( hash_speed == 0 )); then echo "OpenSSL's hashing speed is unknown: no floor."; return 0; fi
-    floor=$(awk -v b="$data_bytes" -v s="$hash_speed" 'BEGIN { printf "%.4f", b / s }')
-    printf 'OpenSSL SHA-256 on one core: %.0f MB/s (openssl speed -evp sha256, 1 MiB blocks, best of %s)\n' \
-        "$(awk -v s="$hash_speed" 'BEGIN { print s / 1e6 }')" "$runs"
-    printf 'coreutils sha256sum of the file in /dev/shm: %.0f MB/s (best of %s)\n' \
-        "$(awk -v s="$sha256sum_speed" 'BEGIN { print s / 1e6 }')" "$runs"
-    printf 'floor = %s bytes / %s bytes/s = %.3f s\n' "$data_bytes" "$hash_speed" "$floor"
-    printf '%10s %8s %8s %8s %8s\n' chunk split "x floor" join "x floor"
-    for row in "${floor_rows[@]}"; do
-        read -r chunk split_time join_time <<<"$row"
-        printf '%10s %8.3f %8.2f %8.3f %8.2f\n' "$chunk" "$split_time" \
-            "$(ratio "$split_time" "$floor")" "$join_time" "$(ratio "$join_time" "$floor")"
-    done
-}
-
-# What starting each program costs, since every timing above starts one: tessel_bench loads
-# libcrypto and the C++ runtime, cat only the C library. Where a join shares extents and takes
-# a few hundredths of a second, this is most of it.
-print_start_costs() {
-    local i tessel_times="" cat_times=""
-    for ((i = 0; i < 10; i++)); do
-        timed tessel_start
-        tessel_times+=" $last_time"
-        timed cat </dev/null
-        cat_times+=" $last_time"
-    done
-    # shellcheck disable=SC2086  # the recorded times are words
-    printf '\nStarting a program (best of 10): tessel_bench %.1f ms, cat %.1f ms.\n' \
-        "$(awk -v t="$(best_of $tessel_times)" 'BEGIN { print t * 1000 }')" \
-        "$(awk -v t="$(best_of $cat_times)" 'BEGIN { print t * 1000 }')"
-}
-# tessel_bench without arguments only prints its usage.
-tessel_start() { "$tessel_bin" 2>/dev/null || true; }
 
 run_copy_experiment() {
     stage "Copy strategies (bench/copy_experiment; seconds, best and median of $runs)"
@@ -473,8 +368,21 @@ prepare_media() {
         mkdir "${folder[$name]}"
         cp "${folder[memory]}/data.bin" "${folder[$name]}/data.bin"
         sync -f "${folder[$name]}"
-        cat "${folder[$name]}/data.bin" >/dev/null  # both sides read the input from the page cache
+        cat "${folder[$name]}/data.bin" >/dev/null  # every side reads the input from the page cache
     done
+}
+
+json_bool() { if "$@"; then echo true; else echo false; fi; }
+
+# What the report needs besides the timings.
+write_context() {
+    local measured=() name
+    for name in "${media[@]}"; do [ -z "${folder[$name]:-}" ] || measured+=("$name"); done
+    cat >"$results/context.json" <<EOF
+{"cores": $(nproc), "sha_instructions": $(json_bool sha_instructions),
+ "runs": $runs, "data_bytes": $data_bytes, "recovery": $(json_bool [ "$recovery" = yes ]),
+ "media": [$(printf '"%s",' "${measured[@]}" | sed 's/,$//')]}
+EOF
 }
 
 cleanup() {
@@ -488,12 +396,15 @@ cleanup() {
 main() {
     stage "Build ($build)"
     build_tools
-    install_bench_extras
-    declare -gA folder=() times=() rss=()
-    mounted=() loop_devices=() rows=() floor_rows=() piece_files=() failures=0 rss_failed=""
+    install_bench_tools
+    declare -gA folder=()
+    mounted=() loop_devices=() recovery=no
     tmp_shm=$(mktemp -d /dev/shm/tessel-bench.XXXXXX)
     scratch=$(mktemp -d "$build/bench-work.XXXXXX")
-    stderr_file=$tmp_shm/stderr
+    results=$build/bench-results tessel_log=$tmp_shm/tessel.log hyperfine_log=$tmp_shm/hyperfine.log
+    rm -rf "$results"
+    mkdir "$results"
+    bench_log=$tessel_log
     trap cleanup EXIT
     trap 'exit 130' INT TERM
 
@@ -507,10 +418,11 @@ main() {
     # machine disturbs the timings less.
     renice -n -10 -p $$ >/dev/null 2>&1 || true
     local started=$SECONDS name medium_started
-    if [ -n "${folder[memory]:-}" ] && [[ " ${media[*]} " == *" memory "* ]]; then
-        echo "  hashing speeds"
-        measure_hash_speeds
-    fi
+    probe_recovery
+    [ "$recovery" = yes ] || echo "  tessel_bench takes no recovery count: no recovery rows"
+    echo "  start-up and hashing speed"
+    measure_start
+    measure_hashing
     for name in "${media[@]}"; do
         [ -n "${folder[$name]:-}" ] || continue
         medium_started=$SECONDS
@@ -522,11 +434,10 @@ main() {
         echo "  $name took $((SECONDS - medium_started)) s"
     done
     echo "  measured in $((SECONDS - started)) s; load average now $(cut -d' ' -f1-3 /proc/loadavg)"
-    print_table
-    print_start_costs
-    print_floor
-    echo
-    if (( failures == 0 )); then echo "All targets met."; else echo "$failures target(s) missed."; fi
+    write_context
+    "$python" scripts/bench_report.py "$results"
+    echo "hyperfine's JSON of every timing: $results (print the report again with" \
+        "$python scripts/bench_report.py ${results#"$root/"})"
     [ "$copy_experiment" = no ] || run_copy_experiment
     echo "bench.sh took $SECONDS s"
     exit 0

@@ -46,7 +46,9 @@ cpack --preset release
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 deb=$build/tessel_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "cpack did not write $deb"
-app_id=$(basename "$build"/packaging/*.desktop .desktop)
+# The application id, icon sizes and file types, as the build wrote them.
+# shellcheck source=/dev/null
+source "$build/packaging/package.env"
 
 step "contents of $deb"
 dpkg-deb --info "$deb"
@@ -86,7 +88,6 @@ expected=(
     /usr/share/doc/tessel/copyright
     /usr/share/doc/tessel/changelog.gz
 )
-icon_sizes=(16 22 24 32 48 64 128 256)
 for size in "${icon_sizes[@]}"; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
 done
@@ -109,12 +110,21 @@ done
 echo "all ${#expected[@]} files are where they belong"
 
 # The desktop's databases took the new types and offer Tessel for them.
-for type in application/x-tessel-piece text/x-tessel-checksums; do
+for type in "$piece_type" "$checksum_type"; do
     [ -f "/usr/share/mime/$type.xml" ] || fail "the MIME database does not know $type"
     grep -q "^$type=.*$app_id.desktop" /usr/share/applications/mimeinfo.cache ||
         fail "the desktop does not offer Tessel for $type"
 done
 echo "the MIME database knows both types and offers Tessel for them"
+# A checksum file is Tessel's by its first line: a download's .sha256 stays another program's.
+printf '# Tessel checksums: size=1 chunk=1 pieces=1 name=a\n' >"$work/ours.sha256"
+printf 'a download\n' >"$work/download.iso"
+(cd "$work" && sha256sum download.iso >theirs.sha256)
+[ "$(gio info -a standard::content-type "$work/ours.sha256" | sed -n 's/.*content-type: //p')" = \
+    "$checksum_type" ] || fail "Tessel's checksum file is not known as $checksum_type"
+[ "$(gio info -a standard::content-type "$work/theirs.sha256" | sed -n 's/.*content-type: //p')" != \
+    "$checksum_type" ] || fail "another program's .sha256 file is taken for Tessel's"
+echo "Tessel's checksum files are told by their first line; other .sha256 files stay others'"
 
 # ---- Start the installed Tessel -------------------------------------------------------------
 step "starting /usr/bin/tessel under Xvfb"

@@ -5,15 +5,16 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    libssl-dev
+    libssl-dev libjerasure-dev libgf-complete-dev
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-liberation
     libgtest-dev googletest
     clang libclang-rt-14-dev libfuzzer-14-dev
     xvfb xauth xdotool x11-utils imagemagick
     at-spi2-core python3-pyatspi dbus-daemon orca speech-dispatcher openbox
     wine wine64
-    util-linux coreutils procps locales e2fsprogs fuse2fs
-    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info strace
+    util-linux coreutils procps locales e2fsprogs fuse2fs dosfstools mtools
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info libglib2.0-bin strace
+    python3
 )
 
 sudo=""

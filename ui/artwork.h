@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include "tessel/product.h"
+
 class QAbstractButton;
 class QLabel;
 class QWidget;
@@ -17,7 +19,7 @@ namespace tessel::ui {
 class ImageButton;
 
 // The sizes, in pixels, at which the window icon is drawn: those desktops ask for.
-inline constexpr int kWindowIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+inline constexpr auto& kWindowIconSizes = product::kIconSizes;
 
 // The picture in resource file `name` (e.g. "break.svg") at its natural size in logical pixels,
 // drawn with `devicePixelRatio` device pixels to each logical pixel; a null pixmap when there is

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -414,20 +415,27 @@ void frmMain::Split() {
     settings_.ChunkSize = *chunkSize;
     const std::string fileName = ToSystemPath(txtFileName_->text());
 
-    const SplitCheck check = CheckSplit(settings_, fileName, files_);
+    const SplitCheck check = CheckSplit(SplitRequestFrom(settings_, fileName), files_);
+    if (check.pieceCount) settings_.PieceCount = *check.pieceCount;
+    TakeReport(settings_, check.report);
     if (!check.plan) {
         ShowEngineStatus();
-        if (chkBatchFile_->isChecked() && !check.leaveDiskAlone)
+        if (chkBatchFile_->isChecked() && check.report.outcome != Outcome::Refused)
             WriteMergeBatch(settings_, fileName, files_);
         return;
     }
     summary_.ShowModal(settings_.InfoMessage);
+    auto report = std::make_shared<Report>();
     RunInBackground(
         texts::kSplitting, check.plan->size,
-        [this, plan = *check.plan](const OperationControl& control) {
-            return WriteSplit(settings_, plan, control, files_);
+        [this, plan = *check.plan, report](const OperationControl& control) {
+            *report = WriteSplit(plan, control, files_).report;
+            return report->outcome;
         },
-        [this, fileName](Outcome outcome) { SplitDone(outcome, fileName); });
+        [this, fileName, report](Outcome outcome) {
+            TakeReport(settings_, *report);
+            SplitDone(outcome, fileName);
+        });
 }
 
 void frmMain::SplitDone(Outcome outcome, const std::string& fileName) {
@@ -439,30 +447,37 @@ void frmMain::SplitDone(Outcome outcome, const std::string& fileName) {
 
 void frmMain::Join() {
     if (work_.Running()) return;
-    const auto plan = CheckJoin(settings_, ToSystemPath(txtFileName_->text()), files_);
-    if (!plan) {
+    const JoinCheck check =
+        CheckJoin(JoinRequestFrom(settings_, ToSystemPath(txtFileName_->text())), files_);
+    TakeReport(settings_, check.report);
+    if (!check.plan) {
         ShowEngineStatus();
         return;
     }
-    if (!MayReplace(*plan)) {
+    if (!MayReplace(*check.plan)) {
         SetStatus(Text(messages::kJoinCancelled));
         return;
     }
+    auto report = std::make_shared<Report>();
     RunInBackground(
-        texts::kJoining, plan->total,
-        [this, plan = *plan](const OperationControl& control) {
-            return WriteJoin(settings_, plan, control, files_);
+        texts::kJoining, check.plan->total,
+        [this, plan = *check.plan, report](const OperationControl& control) {
+            *report = WriteJoin(plan, control, files_).report;
+            return report->outcome;
         },
-        [this](Outcome) { ShowEngineStatus(); });
+        [this, report](Outcome) {
+            TakeReport(settings_, *report);
+            ShowEngineStatus();
+        });
 }
 
 // A target that holds data is replaced only when the user says so; an empty one (the
 // placeholder a split leaves) or a missing one is joined without a question.
 bool frmMain::MayReplace(const JoinPlan& plan) {
     if (plan.existingLength.value_or(0) <= 0) return true;
-    const QString question =
-        Text(texts::kReplaceQuestion)
-            .arg(FromSystemText(FileNamePart(plan.target)), QString::number(*plan.existingLength));
+    const QString question = Text(texts::kReplaceQuestion)
+                                 .arg(FromSystemText(FileNamePart(plan.request.targetPath)),
+                                      QString::number(*plan.existingLength));
     return services_.dialogs.AskToReplace(
         this, {Text(kCaption), question, Text(texts::kReplaceButton), Text(texts::kKeepButton)});
 }

@@ -1,26 +1,16 @@
 #include "ui/start_path.h"
 
-#include <algorithm>
-
 #include "engine/checksum.h"
 #include "engine/piece_naming.h"
 
 namespace tessel::ui {
 namespace {
 
-bool IsDecimalFromOne(std::string_view number) {
-    return !number.empty() && number.front() != '0' &&
-           std::ranges::all_of(number, [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // NAME of a piece NAME.N<extension>, or nothing when `path` is not named like one.
 std::optional<std::string_view> PieceBase(std::string_view path, std::string_view extension) {
-    if (extension.empty() || !path.ends_with(extension)) return std::nullopt;
-    const auto numbered = path.substr(0, path.size() - extension.size());
-    const auto dot = numbered.rfind('.');
-    if (dot == std::string_view::npos || !IsDecimalFromOne(numbered.substr(dot + 1)))
-        return std::nullopt;
-    return numbered.substr(0, dot);
+    const auto piece = ParsePieceName(path, extension);
+    if (!piece) return std::nullopt;
+    return piece->base;
 }
 
 // NAME of a checksum file NAME.sha256, or nothing.

@@ -76,12 +76,14 @@ TEST(ChecksumFile, SplitWritesAListThatSha256sumAcceptsForEveryKindOfName) {
         EXPECT_EQ(check.exitCode, 0) << check.output;
         EXPECT_EQ(CountOf(check.output, ": OK"), pieces) << check.output;
 
-        const auto list = ParseChecksumFile(ReadText(temp / ("out/" + name + kChecksumSuffix)),
-                                            name, kDefaultPieceExtension);
-        ASSERT_TRUE(list.has_value());
-        EXPECT_EQ(list->header.size, size);
-        EXPECT_EQ(list->header.chunk, kChunk);
-        EXPECT_EQ(list->header.pieces, pieces);
+        ChecksumList list;
+        ASSERT_EQ(ParseChecksumFile(ReadText(temp / ("out/" + name + kChecksumSuffix)), name,
+                                    kDefaultPieceExtension, list),
+                  ListReading::Complete);
+        ASSERT_TRUE(list.header.has_value());
+        EXPECT_EQ(list.header->size, size);
+        EXPECT_EQ(list.header->chunk, kChunk);
+        EXPECT_EQ(list.header->pieces, pieces);
     }
 }
 
@@ -149,7 +151,7 @@ TEST(ChecksumJoin, DamagedMissingOrUnlistedPiecesAreNamedAndTheTargetKeepsItsByt
          [](const SplitPieces& set) {
              WriteFile(set.target + kChecksumSuffix, {'x', '\n'});
          },
-         messages::kChecksumFileIncomplete},
+         messages::kChecksumFileUnreadable},
     };
     const std::vector<std::pair<const char*, std::vector<char>>> targets = {
         {"the empty placeholder", {}}, {"an older, longer file", PatternBytes(9 * kChunk, 7)}};

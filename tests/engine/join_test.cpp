@@ -12,8 +12,8 @@
 
 #include "engine/shared_settings.h"
 #include "tests/support/checked_runs.h"
-#include "tests/support/piece_checks.h"
 #include "tests/support/faulty_file_system.h"
+#include "tests/support/piece_checks.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -161,7 +161,7 @@ TEST(Join, FaultsWhileCopyingNeverEndInSuccess) {
         {"piece 2 cannot be read",
          [](auto& files, auto& target) { files.FailReads(Piece(target, 2)); }, true},
         {"piece 2 vanished after the count",
-         [](auto& files, auto& target) { files.FailLength(Piece(target, 2)); }, true},
+         [](auto& files, auto& target) { files.FailExamine(Piece(target, 2)); }, true},
         {"piece 2 cannot be opened",
          [](auto& files, auto& target) { files.FailOpen(Piece(target, 2)); }, false},
         {"the target cannot be written",

@@ -1,8 +1,8 @@
 // A FileSystem that hands every call to another one, except for the faults a test asks for on a
-// named file: a length that cannot be read, an open that fails, a read that comes up short or
+// named file: a query that cannot tell, an open that fails, a read that comes up short or
 // fails, a write, flush, delete or replacement that fails. A join's new file carries the faults
-// of the target it replaces. Real media produce these only by chance; here
-// they happen on that file every time.
+// of the target it replaces. Real media produce these only by chance; here they happen on that
+// file every time.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@ namespace tessel::testing {
 class FaultyFileSystem final : public PassThroughFileSystem {
   public:
     struct Faults {
-        bool failLength = false;
+        bool failExamine = false;
         bool failOpen = false;
         std::optional<std::int64_t> readLimit;  // reads stop here, as if the file ended
         bool failReads = false;
@@ -31,10 +31,10 @@ class FaultyFileSystem final : public PassThroughFileSystem {
 
     explicit FaultyFileSystem(platform::FileSystem& inner = platform::DefaultFileSystem());
 
-    // FileLength of `path` reports nothing, as for a file that vanished; IsOrdinaryFile, which
-    // counts pieces, still sees it.
-    void FailLength(const std::string& path) { faults_[path].failLength = true; }
-    // Both kinds of open of `path` fail, as for a file another program holds.
+    // Every look at `path` (by name or once open) cannot tell what it is, as on a medium that
+    // stopped answering or a file that vanished.
+    void FailExamine(const std::string& path) { faults_[path].failExamine = true; }
+    // Every kind of open of `path` fails, as for a file another program holds.
     void FailOpen(const std::string& path) { faults_[path].failOpen = true; }
     // Reads of `path` deliver no byte past offset `limit` and still report success, as a file
     // shorter than its length said.
@@ -55,22 +55,22 @@ class FaultyFileSystem final : public PassThroughFileSystem {
     // Files opened through this file system and not yet closed.
     int OpenFiles() const { return *openCount_; }
 
-    std::optional<std::int64_t> FileLength(const std::string& path) override;
-    bool DeleteFile(const std::string& path) override;
-    std::unique_ptr<platform::File> OpenOrCreate(const std::string& path,
-                                                 platform::Permissions permissions) override;
-    std::unique_ptr<platform::File> CreateNew(const std::string& path,
-                                              platform::Permissions permissions) override;
-    std::unique_ptr<platform::File> OpenForReading(const std::string& path) override;
-    std::unique_ptr<platform::File> HoldExclusive(const std::string& path) override;
-    std::unique_ptr<platform::Replacement> CreateReplacement(
-        const std::string& path, platform::Permissions permissions) override;
-
-  private:
     Faults FaultsOf(const std::string& path) const;
+    // `file`, opened as `path`, with the faults of that path.
     std::unique_ptr<platform::File> Wrap(const std::string& path,
                                          std::unique_ptr<platform::File> file);
+    std::unique_ptr<platform::Replacement> WrapReplacement(
+        const std::string& path, std::unique_ptr<platform::Replacement> file);
 
+    platform::EntryInfo Examine(const std::string& path, platform::Follow follow) override;
+    std::unique_ptr<platform::File> OpenForReading(const std::string& path,
+                                                   bool exclusive) override;
+
+  protected:
+    std::unique_ptr<platform::Folder> WrapFolder(const std::string& path,
+                                                 std::unique_ptr<platform::Folder> inner) override;
+
+  private:
     std::map<std::string, Faults> faults_;
     std::vector<std::string> opened_;
     std::shared_ptr<int> openCount_ = std::make_shared<int>(0);

@@ -33,10 +33,14 @@ class RecordingDialog {
 inline bool SplitShowing(SharedSettings& settings, const std::string& input,
                          RecordingDialog& dialog, const OperationControl& control = {},
                          platform::FileSystem& files = platform::DefaultFileSystem()) {
-    const SplitCheck check = CheckSplit(settings, input, files);
+    const SplitCheck check = CheckSplit(SplitRequestFrom(settings, input), files);
+    if (check.pieceCount) settings.PieceCount = *check.pieceCount;
+    TakeReport(settings, check.report);
     if (!check.plan) return false;
     dialog.ShowModal(settings.InfoMessage);
-    return WriteSplit(settings, *check.plan, control, files) == Outcome::Done;
+    const SplitResult result = WriteSplit(*check.plan, control, files);
+    TakeReport(settings, result.report);
+    return result.report.Done();
 }
 
 }  // namespace tessel::testing

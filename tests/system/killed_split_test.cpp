@@ -44,13 +44,10 @@ constexpr auto kGiveUpAfter = std::chrono::seconds(60);
 constexpr std::uint32_t kKillSeed = 0x5161;
 
 // A file whose writes go in small, slow steps; everything else goes straight through.
-class SlowFile final : public platform::File {
+class SlowFile final : public ForwardingFile<platform::File> {
   public:
-    explicit SlowFile(std::unique_ptr<platform::File> inner) : inner_(std::move(inner)) {}
+    using ForwardingFile::ForwardingFile;
 
-    std::optional<std::size_t> Read(std::span<std::byte> into) override {
-        return inner_->Read(into);
-    }
     bool Write(std::span<const std::byte> bytes) override {
         while (!bytes.empty()) {
             const auto step = std::min(bytes.size(), static_cast<std::size_t>(kStepBytes));
@@ -60,19 +57,27 @@ class SlowFile final : public platform::File {
         }
         return true;
     }
-    bool Flush() override { return inner_->Flush(); }
-
-  private:
-    std::unique_ptr<platform::File> inner_;
+    // Every byte goes through the slow steps, none around them through the kernel.
+    platform::KernelCopy CopyInKernelFrom(platform::File&, std::int64_t) override { return {}; }
 };
 
+// The files a split creates in its output folder are slow.
 class SlowWritingFileSystem final : public PassThroughFileSystem {
-  public:
-    std::unique_ptr<platform::File> CreateNew(const std::string& path,
-                                              platform::Permissions permissions) override {
-        auto file = PassThroughFileSystem::CreateNew(path, permissions);
-        if (!file) return file;
-        return std::make_unique<SlowFile>(std::move(file));
+    class SlowFolder final : public PassThroughFolder {
+      public:
+        using PassThroughFolder::PassThroughFolder;
+        std::unique_ptr<platform::File> CreateNew(const std::string& name,
+                                                  platform::Permissions permissions) override {
+            auto file = inner_->CreateNew(name, permissions);
+            if (!file) return file;
+            return std::make_unique<SlowFile>(std::move(file));
+        }
+    };
+
+  protected:
+    std::unique_ptr<platform::Folder> WrapFolder(const std::string& path,
+                                                 std::unique_ptr<platform::Folder> inner) override {
+        return std::make_unique<SlowFolder>(path, std::move(inner));
     }
 };
 

@@ -1,5 +1,6 @@
-// A file of 5 GiB split with the largest preset ("Jaz Disk 2 GB") and joined again: byte counts
-// past the 32-bit ranges, pieces of 2 GiB, and memory that stays bounded while they stream.
+// A file of 5 GiB split with the "Jaz Disk 2 GB" preset and joined again: byte counts past the
+// 32-bit ranges, pieces of 2 GiB, and memory that stays bounded while they stream. The FAT32
+// preset: pieces one byte short of 4 GiB, which a FAT32 stick takes and one byte more it refuses.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
@@ -19,12 +20,14 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
 #include "tests/support/checked_runs.h"
+#include "tests/support/fat_image.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/sanitized.h"
 #include "tests/support/temp_folder.h"
@@ -38,6 +41,9 @@ constexpr std::int64_t kInputSize = 5 * kGiB;
 // Pieces and the joined file take twice the input; the rest is headroom for other users.
 constexpr std::int64_t kSpaceNeeded = 12 * kGiB;
 constexpr std::size_t kJazDisk2GbEntry = 9;
+constexpr std::size_t kFat32StickEntry = 10;
+// A stick of 4.5 GiB, with room for more than the largest file FAT32 holds.
+constexpr std::int64_t kStickKiB = 4 * 1024 * 1024 + 512 * 1024;
 constexpr std::size_t kMarkerBytes = 16;
 constexpr std::size_t kHashReadBytes = std::size_t{1} << 20;
 // Streaming through a bounded buffer keeps the process far below one piece of 2 GiB.
@@ -83,18 +89,25 @@ std::array<unsigned char, kMarkerBytes> MarkerAt(std::int64_t offset) {
     return marker;
 }
 
-// Offsets of the markers: both ends, straddling each piece boundary and next to it, and past
-// the 32-bit and 4 GiB limits.
+// Offsets of the markers: both ends, straddling the first two piece boundaries and next to
+// them where the input reaches that far, and past the 32-bit and 4 GiB limits.
 std::vector<std::int64_t> MarkerOffsets(std::int64_t chunk) {
     const auto marker = static_cast<std::int64_t>(kMarkerBytes);
-    return {0,
-            chunk - marker / 2,
-            chunk + 64,
-            2 * chunk - marker / 2,
-            2 * chunk + 64,
-            3 * kGiB + 12345,
-            4 * kGiB + 4096,
-            kInputSize - marker};
+    std::vector<std::int64_t> offsets = {0,
+                                         chunk - marker / 2,
+                                         chunk + 64,
+                                         2 * chunk - marker / 2,
+                                         2 * chunk + 64,
+                                         3 * kGiB + 12345,
+                                         4 * kGiB + 4096,
+                                         kInputSize - marker};
+    std::erase_if(offsets, [marker](std::int64_t offset) { return offset > kInputSize - marker; });
+    return offsets;
+}
+
+// The size of a preset entry, read as the window reads it.
+std::int64_t PresetSize(std::size_t entry) {
+    return ui::ParseChunkSize(ui::PresetSizeText(ui::kPresetEntries[entry])).value_or(0);
 }
 
 // A sparse file of kInputSize bytes: zeros except for the markers.
@@ -207,6 +220,72 @@ TEST(LargeFile, FiveGibibytesSplitIntoJazDiskPiecesAndJoinBack) {
               << '\n';
     RecordProperty("split_seconds", std::to_string(splitSeconds));
     RecordProperty("join_seconds", std::to_string(joinSeconds));
+}
+
+TEST(LargeFile, AFat32StickTakesAPieceOfTheFat32PresetAndRefusesOneByteMore) {
+    if (const auto missing = MissingFatTools(); !missing.empty()) GTEST_SKIP() << missing;
+    std::string whyNot;
+    const auto place = PlaceForLargeFiles(whyNot);
+    if (!place) GTEST_SKIP() << "no place for a 4 GiB piece on a stick image: " << whyNot;
+    ASSERT_TRUE(ui::kPresetEntries[kFat32StickEntry].starts_with("USB stick FAT32 (4 GB)  "));
+    const std::int64_t chunk = PresetSize(kFat32StickEntry);
+
+    TempFolder temp(*place);
+    const std::string stick = temp / "stick.img";
+    std::string said;
+    ASSERT_TRUE(FormatFat(stick, kStickKiB, true, said)) << said;
+    const auto room = FatFreeBytes(stick);
+    ASSERT_TRUE(room.has_value()) << "mdir gave no free room for " << stick;
+    ASSERT_GT(*room, chunk + 1) << "the stick must have room, so that only FAT32 itself refuses";
+
+    // Sparse pieces: their bytes are zeros that take no room in the temporary folder.
+    const std::string tooLarge = temp / "disk image.raw.2.BRK";
+    const std::string piece = temp / "disk image.raw.1.BRK";
+    for (const auto& [path, size] : {std::pair{tooLarge, chunk + 1}, std::pair{piece, chunk}}) {
+        WriteFile(path, {});
+        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+    }
+
+    EXPECT_FALSE(CopyOntoFat(stick, tooLarge, "disk image.raw.2.BRK", said)) << said;
+    EXPECT_EQ(FatFileSize(stick, "disk image.raw.2.BRK"), std::nullopt) << "4 GiB went onto FAT32";
+    EXPECT_TRUE(CopyOntoFat(stick, piece, "disk image.raw.1.BRK", said)) << said;
+    EXPECT_EQ(FatFileSize(stick, "disk image.raw.1.BRK"), chunk);
+}
+
+TEST(LargeFile, FiveGibibytesSplitAtTheFat32PresetGiveTwoPiecesTheFirstJustUnder4GiB) {
+    if (Sanitized())
+        GTEST_SKIP() << "skipped under sanitizers: 5 GiB of instrumented copying takes too long";
+    std::string whyNot;
+    const auto place = PlaceForLargeFiles(whyNot);
+    if (!place) GTEST_SKIP() << "no place for 5 GiB of pieces: " << whyNot;
+    ASSERT_TRUE(ui::kPresetEntries[kFat32StickEntry].starts_with("USB stick FAT32 (4 GB)  "));
+    const std::int64_t chunk = PresetSize(kFat32StickEntry);
+    ASSERT_EQ(chunk, 4 * kGiB - 1);
+
+    TempFolder temp(*place);
+    const std::string input = temp / "disk image.raw";
+    const auto markers = MarkerOffsets(chunk);
+    MakeSparseInput(input, markers);
+
+    auto settings = SettingsFor(temp / "out", chunk);
+    RecordingDialog dialog;
+    const auto splitStart = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SplitShowing(settings, input, dialog)) << settings.StatusMessage;
+    const double splitSeconds = SecondsSince(splitStart);
+    EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    EXPECT_TRUE(dialog.shown[0].ends_with(" This will require 2 Files.")) << dialog.shown[0];
+
+    const std::string target = temp / "out/disk image.raw";
+    EXPECT_EQ(std::filesystem::file_size(Piece(target, 1)), 4294967295u);
+    EXPECT_EQ(std::filesystem::file_size(Piece(target, 2)),
+              static_cast<std::uintmax_t>(kInputSize - chunk));
+    EXPECT_FALSE(std::filesystem::exists(Piece(target, 3)));
+    ExpectMarkersInPieces(target, chunk, markers);
+    EXPECT_LT(PeakResidentKiB(), kMaxResidentKiB) << "memory grew with the piece size";
+
+    std::cout << "[ TIMING   ] split " << splitSeconds << " s in " << place->string() << '\n';
+    RecordProperty("split_seconds", std::to_string(splitSeconds));
 }
 
 }  // namespace

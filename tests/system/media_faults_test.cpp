@@ -24,7 +24,7 @@
 #include "platform/file_system.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
-#include "tests/support/pass_through_file_system.h"
+#include "tests/support/intercepting_file_system.h"
 #include "tests/support/piece_checks.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
@@ -205,46 +205,32 @@ TEST(MediaFaults, JoinOntoAFullMediumFailsCleanly) {
 }
 
 // Does what the test asks once, the first time the engine makes a call that `trigger` picks.
-class OneShotFileSystem final : public PassThroughFileSystem {
+class OneShotFileSystem final : public InterceptingFileSystem {
   public:
-    enum class Call { Length, Create, OpenForReading };
     using Trigger = std::function<bool(Call, const std::string&)>;
 
     OneShotFileSystem(Trigger trigger, std::function<void()> action)
-        : trigger_(std::move(trigger)), action_(std::move(action)) {}
+        : InterceptingFileSystem([this](Call call, const std::string& path) {
+              if (!fired_ && trigger_(call, path)) {
+                  fired_ = true;
+                  action_();
+              }
+              return Fault::None;
+          }),
+          trigger_(std::move(trigger)),
+          action_(std::move(action)) {}
 
     bool fired() const { return fired_; }
 
-    std::optional<std::int64_t> FileLength(const std::string& path) override {
-        Notice(Call::Length, path);
-        return PassThroughFileSystem::FileLength(path);
-    }
-    std::unique_ptr<platform::File> CreateNew(const std::string& path,
-                                              platform::Permissions permissions) override {
-        Notice(Call::Create, path);
-        return PassThroughFileSystem::CreateNew(path, permissions);
-    }
-    std::unique_ptr<platform::Replacement> CreateReplacement(
-        const std::string& path, platform::Permissions permissions) override {
-        Notice(Call::Create, path);
-        return PassThroughFileSystem::CreateReplacement(path, permissions);
-    }
-    std::unique_ptr<platform::File> OpenForReading(const std::string& path) override {
-        Notice(Call::OpenForReading, path);
-        return PassThroughFileSystem::OpenForReading(path);
-    }
-
   private:
-    void Notice(Call call, const std::string& path) {
-        if (fired_ || !trigger_(call, path)) return;
-        fired_ = true;
-        action_();
-    }
-
     Trigger trigger_;
     std::function<void()> action_;
     bool fired_ = false;
 };
+
+bool IsCreate(Call call) {
+    return call == Call::CreateNew || call == Call::CreateReplacement || call == Call::OpenOrCreate;
+}
 
 bool IsPiece(const std::string& path, const std::string& target) {
     return path.starts_with(target + ".") && path.ends_with(kDefaultPieceExtension);
@@ -255,25 +241,24 @@ TEST(MediaFaults, PieceVanishingOrShrinkingDuringAJoinEndsInTheFailureTexts) {
     constexpr std::int64_t kChunk = 40000;
     struct Disturbance {
         const char* what;
-        std::function<bool(OneShotFileSystem::Call, const std::string&, const SplitPieces&)> when;
+        std::function<bool(Call, const std::string&, const SplitPieces&)> when;
         std::function<void(const SplitPieces&)> action;
         bool vanished;
     };
-    using Call = OneShotFileSystem::Call;
     const std::vector<Disturbance> disturbances = {
         {"piece 2 deleted once the pieces are counted",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call != Call::Create && IsPiece(path, f.target);
+             return call == Call::OpenForReading && IsPiece(path, f.target);
          },
          [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
         {"piece 2 deleted once the target is open",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call == Call::Create && path == f.target;
+             return IsCreate(call) && path == f.target;
          },
          [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
         {"piece 2 cut to half its length once the target is open",
          [](Call call, const std::string& path, const SplitPieces& f) {
-             return call == Call::Create && path == f.target;
+             return IsCreate(call) && path == f.target;
          },
          [](const SplitPieces& f) { std::filesystem::resize_file(f.Piece(2), kChunk / 2); }, false},
     };
@@ -330,8 +315,8 @@ TEST(MediaFaults, InputShrinkingDuringASplitEndsInTheFailureTexts) {
     const std::string base = temp / "out/growing.log";
     // Another program cuts the input short while the second piece is being made.
     OneShotFileSystem files(
-        [&](OneShotFileSystem::Call call, const std::string& path) {
-            return call == OneShotFileSystem::Call::Create && path == Piece(base, 2);
+        [&](Call call, const std::string& path) {
+            return IsCreate(call) && path == Piece(base, 2);
         },
         [&] { std::filesystem::resize_file(input, chunk + chunk / 2); });
 
@@ -356,7 +341,11 @@ TEST(MediaFaults, WithoutNamelessFilesAJoinReplacesOnlyWholeAndAKilledJoinIsClea
     auto settings = SettingsFor(medium.path(), kChunk);
     ASSERT_TRUE(SplitFile(settings, temp / "video.mp4")) << settings.StatusMessage;
     const std::string target = medium / "video.mp4";
-    const std::string scratch = medium / ".video.mp4.tessel-join";
+    const auto scratch = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(medium.path()))
+            if (entry.path().filename().string().starts_with(".tessel-join.")) return true;
+        return false;
+    };
     ASSERT_TRUE(CheckedJoin(settings, target)) << settings.StatusMessage;
     EXPECT_EQ(settings.StatusMessage, messages::kJoinVerified);
     EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
@@ -372,17 +361,17 @@ TEST(MediaFaults, WithoutNamelessFilesAJoinReplacesOnlyWholeAndAKilledJoinIsClea
         return 0;
     });
     ASSERT_EQ(WaitForChild(child), 128 + SIGKILL);
-    EXPECT_TRUE(std::filesystem::exists(scratch)) << "the killed join left nothing to clean";
+    EXPECT_TRUE(scratch()) << "the killed join left nothing to clean";
     EXPECT_TRUE(SameBytes(ReadFile(target), bytes)) << "a killed join changed the file";
     ASSERT_TRUE(CheckedJoin(settings, target)) << settings.StatusMessage;
-    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_FALSE(scratch());
 
     // A damaged piece: the join fails and leaves no new file beside the old one.
     std::filesystem::resize_file(Piece(target, 2), kChunk - 1);
     EXPECT_FALSE(CheckedJoin(settings, target));
     EXPECT_EQ(settings.StatusMessage,
               std::string(messages::kPieceOpen) + "2" + messages::kPieceDamagedClose);
-    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_FALSE(scratch());
     EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
 }
 

@@ -113,10 +113,12 @@ std::string PlantedLinksInTheOutputFolder(const std::string& root) {
     return checks.Result();
 }
 
-// A join whose target, or the name its new file takes before the rename, is a planted link.
+// A join whose target is a planted link fails; one beside a link planted under a name of the
+// form its new file may take on the way joins without touching the link or what it points to.
 std::string PlantedLinksAtTheJoin(const std::string& root) {
     Checks checks;
-    for (const std::string name : {"report.doc", ".report.doc.tessel-join"}) {
+    for (const std::string name : {"report.doc", ".tessel-join.aaaaaaaa"}) {
+        const bool target = name == "report.doc";
         const fs::path folder = fs::path(root) / ("join" + name);
         fs::create_directories(folder / "elsewhere");
         WritePattern(folder / "report.doc", 3 * kChunk);
@@ -125,13 +127,16 @@ std::string PlantedLinksAtTheJoin(const std::string& root) {
         WriteFile(folder / "elsewhere/thesis.doc", kVictimBytes);
         fs::remove(folder / "out" / name);
         fs::create_symlink(folder / "elsewhere/thesis.doc", folder / "out" / name);
-        const auto before = Take(folder);
+        const auto before = Take(folder / "elsewhere");
 
-        checks.That(!JoinFiles(settings, folder / "out/report.doc"),
-                    "a join with a link named " + name + " succeeded");
-        checks.That(settings.StatusMessage == messages::kJoinFailed,
-                    "a join with a link named " + name + " said " + settings.StatusMessage);
-        checks.That(Take(folder) == before, "a join with a link named " + name + " changed files");
+        const std::string what = "a join with a link named " + name;
+        const bool joined = JoinFiles(settings, folder / "out/report.doc");
+        checks.That(joined != target, what + (target ? " succeeded" : " failed"));
+        checks.That(
+            settings.StatusMessage == (target ? messages::kJoinFailed : messages::kJoinVerified),
+            what + " said " + settings.StatusMessage);
+        checks.That(Take(folder / "elsewhere") == before, what + " changed files elsewhere");
+        checks.That(fs::is_symlink(folder / "out" / name), what + " took the link away");
     }
     return checks.Result();
 }
@@ -163,7 +168,7 @@ fs::perms PermissionsOf(const fs::path& path) {
     return fs::status(path).permissions() & fs::perms::all;
 }
 
-TEST(SharedFolder, PiecesOfAPrivateFileArePrivateAndTheJoinedFileTakesPieceOnesBits) {
+TEST(SharedFolder, PiecesOfAPrivateFileArePrivateAndTheJoinedFileIsNoMoreOpenThanAnyPiece) {
     const mode_t oldMask = ::umask(022);
     TempFolder temp;
     fs::permissions(temp.path(),
@@ -187,9 +192,24 @@ TEST(SharedFolder, PiecesOfAPrivateFileArePrivateAndTheJoinedFileTakesPieceOnesB
               fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write)
         << "the output folder is made as mkdir makes it";
 
-    fs::permissions(temp / "out/secret.txt.1.BRK", privateBits | fs::perms::group_read);
+    // A piece more open than the others opens nothing: the joined file takes no bit that any
+    // piece, the file it replaces or the umask lacks.
+    fs::permissions(temp / "out/secret.txt.1.BRK", fs::perms::all);
     ASSERT_TRUE(JoinFiles(settings, temp / "out/secret.txt"));
-    EXPECT_EQ(PermissionsOf(temp / "out/secret.txt"), privateBits | fs::perms::group_read);
+    EXPECT_EQ(PermissionsOf(temp / "out/secret.txt"), privateBits);
+    fs::remove(temp / "out/secret.txt");
+    for (const int n : {1, 2, 3})
+        fs::permissions(Piece(temp / "out/secret.txt", n), fs::perms::all);
+    const mode_t strict = ::umask(077);
+    ASSERT_TRUE(JoinFiles(settings, temp / "out/secret.txt"));
+    ::umask(strict);
+    EXPECT_EQ(PermissionsOf(temp / "out/secret.txt"), fs::perms::owner_all);
+    for (const int n : {1, 2, 3}) fs::permissions(Piece(temp / "out/secret.txt", n), privateBits);
+    WriteFile(temp / "out/public.txt", {});
+    fs::permissions(temp / "out/public.txt", fs::perms::owner_read | fs::perms::group_read);
+    ASSERT_TRUE(JoinFiles(settings, temp / "out/public.txt"));
+    EXPECT_EQ(PermissionsOf(temp / "out/public.txt"),
+              fs::perms::owner_read | fs::perms::group_read);
 
     std::string whyNot;
     const auto user = FindOtherUser(whyNot);
@@ -233,10 +253,11 @@ TEST(SharedFolder, BreakOnThePlaceholderOrAJoinOntoAPieceChangesNothing) {
 
     // Break pressed with the placeholder itself as the file and its folder as the output.
     settings.InfoMessage = "the summary of the split before";
-    const SplitCheck check = CheckSplit(settings, temp / "out/data.bin");
+    settings.OutputFolder = temp / "out";
+    const SplitCheck check = CheckSplit(SplitRequestFrom(settings, temp / "out/data.bin"));
     EXPECT_FALSE(check.plan.has_value());
-    EXPECT_TRUE(check.leaveDiskAlone);
-    EXPECT_EQ(settings.StatusMessage, messages::kSplitOfPlaceholder);
+    EXPECT_EQ(check.report.outcome, Outcome::Refused);
+    EXPECT_EQ(check.report.status, messages::kSplitOfPlaceholder);
     EXPECT_FALSE(SplitFile(settings, temp / "out/data.bin"));
     EXPECT_EQ(Take(temp.path() / "out"), before);
 

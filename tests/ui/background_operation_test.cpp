@@ -152,7 +152,7 @@ class BusyWindowTest : public MainWindowTest {
         WriteFile(input, PatternBytes(size));
         Find<QLineEdit>("txtFileName")->setText(QString::fromStdString(input));
         Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(out));
-        Find<QListWidget>("lstFormat")->setCurrentRow(10);  // Custom
+        Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
         Find<QLineEdit>("txtFileChunk")->setText(chunk);
         files.Close();
     }
@@ -211,7 +211,7 @@ TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) 
     EXPECT_EQ(fileName->text(), QString::fromStdString(input));
     EXPECT_EQ(Find<QLineEdit>("txtFolder")->text(), QString::fromStdString(out));
     EXPECT_EQ(chunk->text(), "1000");
-    EXPECT_EQ(list->currentRow(), 10);
+    EXPECT_EQ(list->currentRow(), kCustomRow);
     EXPECT_FALSE(Find<QCheckBox>("chkBatchFile")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(out + "/data.bin.bat"));
 

@@ -40,7 +40,7 @@ class CancelTest : public MainWindowTest {
         WriteFile(input, bytes);
         Fill("txtFileName", input);
         Fill("txtFolder", out);
-        Find<QListWidget>("lstFormat")->setCurrentRow(10);  // Custom
+        Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
         Fill("txtFileChunk", "1000");
         Find<QCheckBox>("chkBatchFile")->setChecked(true);
     }

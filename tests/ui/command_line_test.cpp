@@ -4,11 +4,13 @@
 
 #include <QLineEdit>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/ui/ui_fakes.h"
 #include "ui/start_path.h"
+#include "ui/system_text.h"
 
 namespace tessel::testing {
 namespace {
@@ -77,6 +79,36 @@ TEST(StartPath, APieceOrChecksumFileGivesItsNameAndAnyOtherPathStaysAsItIs) {
     EXPECT_EQ(ui::FileFieldText("/media/report.doc.2", ""), "/media/report.doc.2");
 }
 
+// A path in any encoding (Latin-1 from an old medium, a broken name) reaches the engine with
+// the bytes it was given, whatever the window made of them for showing.
+TEST(SystemText, EveryByteStringComesBackWhole) {
+    std::vector<std::string> texts = {
+        "/media/caf\xE9.txt",              // Latin-1
+        "/media/caf\xC3\xA9.txt",          // UTF-8
+        "\xC0\xAF overlong \xE0\x80\xAF",  // overlong forms of "/"
+        "\xED\xA0\x80 a surrogate",        // UTF-16 surrogates are no UTF-8
+        "\xF4\x90\x80\x80 past U+10FFFF",
+        "cut short \xE2\x82",
+        "\xFF\xFE\x80\xBF",
+        std::string("nul \0 inside", 13),
+    };
+    std::mt19937 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        std::string bytes(static_cast<std::size_t>(random() % 24), '\0');
+        for (auto& byte : bytes) byte = static_cast<char>(random());
+        texts.push_back(bytes);
+    }
+    for (const auto& text : texts) {
+        const QString shown = ui::FromSystemText(text);
+        EXPECT_EQ(ui::ToSystemPath(shown), text) << ::testing::PrintToString(text);
+        if (QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8() ==
+            QByteArray::fromStdString(text)) {
+            EXPECT_EQ(shown, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))
+                << "valid UTF-8 shows as itself";
+        }
+    }
+}
+
 using StartedWindowTest = MainWindowTest;
 
 TEST_F(StartedWindowTest, APathGivenAtTheStartFillsTheFileFieldAndNothingElse) {
@@ -89,6 +121,8 @@ TEST_F(StartedWindowTest, APathGivenAtTheStartFillsTheFileFieldAndNothingElse) {
     EXPECT_EQ(field->text(), "/media/disk/report.doc");
     window->TakeStartPath("/home/user/report.doc.01.BRK");
     EXPECT_EQ(field->text(), "/home/user/report.doc.01.BRK");
+    window->TakeStartPath("/media/old/caf\xE9.doc.3.BRK");
+    EXPECT_EQ(ui::ToSystemPath(field->text()), "/media/old/caf\xE9.doc");
 
     EXPECT_EQ(Find<QLineEdit>("txtFolder")->text(), QString::fromStdString(settings.OutputFolder));
     EXPECT_EQ(Find<QLineEdit>("txtFileChunk")->text(), "1457644");

@@ -58,9 +58,9 @@ TEST(FieldText, ChunkSizeMustBeAWholeNumberInTheSigned64BitRange) {
 }
 
 TEST(FieldText, PresetEntriesGiveTheirMediumSizes) {
-    const char* sizes[] = {"1457644",    "1258292",    "2936012",   "4194304",
-                           "104857600",  "125829120",  "262144000", "367001600",
-                           "1073741824", "2147483648", "0"};
+    const char* sizes[] = {"1457644",    "1213952",   "2931712",    "4194304",    "104857600",
+                           "125829120",  "262144000", "367001600",  "1073741824", "2147483648",
+                           "4294967295", "737280000", "4700372992", "0"};
     ASSERT_EQ(std::size(sizes), kPresetEntries.size());
     for (std::size_t i = 0; i < kPresetEntries.size(); ++i) {
         const auto entry = kPresetEntries[i];
@@ -70,8 +70,12 @@ TEST(FieldText, PresetEntriesGiveTheirMediumSizes) {
     }
     EXPECT_TRUE(kPresetEntries[1].starts_with("Diskette 5'25 High Density (1.2 MM) "));
     EXPECT_TRUE(kPresetEntries[5].starts_with("SuperDisk LS-120 (120 MB) "));
-    EXPECT_TRUE(kPresetEntries[10].starts_with("Custom "));
+    EXPECT_EQ(kPresetEntries[10], "USB stick FAT32 (4 GB)                  4294967295");
+    EXPECT_EQ(kPresetEntries[11], "CD-R (700 MB)                            737280000");
+    EXPECT_EQ(kPresetEntries[12], "DVD+R / DVD-R (4.7 GB)                  4700372992");
+    EXPECT_TRUE(kPresetEntries.back().starts_with("Custom "));
     EXPECT_EQ(ParseChunkSize(PresetSizeText(kPresetEntries[9])), 2147483648);
+    EXPECT_EQ(ParseChunkSize(PresetSizeText(kPresetEntries[12])), 4700372992);
 }
 
 }  // namespace

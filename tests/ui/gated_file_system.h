@@ -50,10 +50,15 @@ class GatedFileSystem final : public PassThroughFileSystem {
         return gate_->asked;
     }
 
-    std::unique_ptr<platform::File> OpenForReading(const std::string& path) override {
-        auto file = inner_.OpenForReading(path);
-        if (!file || std::this_thread::get_id() == owner_ || IsOpen()) return file;
-        return std::make_unique<GatedFile>(std::move(file), gate_);
+    std::unique_ptr<platform::File> OpenForReading(const std::string& path,
+                                                   bool exclusive) override {
+        return Gated(inner_.OpenForReading(path, exclusive));
+    }
+
+  protected:
+    std::unique_ptr<platform::Folder> WrapFolder(const std::string& path,
+                                                 std::unique_ptr<platform::Folder> inner) override {
+        return std::make_unique<GatedFolder>(*this, path, std::move(inner));
     }
 
   private:
@@ -66,10 +71,10 @@ class GatedFileSystem final : public PassThroughFileSystem {
         int asked = 0;
     };
 
-    class GatedFile final : public platform::File {
+    class GatedFile final : public ForwardingFile<platform::File> {
       public:
         GatedFile(std::unique_ptr<platform::File> inner, std::shared_ptr<Gate> gate)
-            : inner_(std::move(inner)), gate_(std::move(gate)) {}
+            : ForwardingFile(std::move(inner)), gate_(std::move(gate)) {}
         std::optional<std::size_t> Read(std::span<std::byte> into) override {
             {
                 std::unique_lock lock(gate_->mutex);
@@ -80,13 +85,32 @@ class GatedFileSystem final : public PassThroughFileSystem {
             }
             return inner_->Read(into);
         }
-        bool Write(std::span<const std::byte> bytes) override { return inner_->Write(bytes); }
-        bool Flush() override { return inner_->Flush(); }
+        // Every byte passes the gate, none around it through the kernel.
+        platform::KernelCopy CopyInKernelFrom(platform::File&, std::int64_t) override { return {}; }
 
       private:
-        std::unique_ptr<platform::File> inner_;
         std::shared_ptr<Gate> gate_;
     };
+
+    // Reads of the pieces a join opens in their folder are gated too.
+    class GatedFolder final : public PassThroughFolder {
+      public:
+        GatedFolder(GatedFileSystem& owner, std::string path,
+                    std::unique_ptr<platform::Folder> inner)
+            : PassThroughFolder(std::move(path), std::move(inner)), owner_(owner) {}
+        std::unique_ptr<platform::File> OpenForReading(const std::string& name,
+                                                       platform::Follow follow) override {
+            return owner_.Gated(inner_->OpenForReading(name, follow));
+        }
+
+      private:
+        GatedFileSystem& owner_;
+    };
+
+    std::unique_ptr<platform::File> Gated(std::unique_ptr<platform::File> file) {
+        if (!file || std::this_thread::get_id() == owner_ || IsOpen()) return file;
+        return std::make_unique<GatedFile>(std::move(file), gate_);
+    }
 
     bool IsOpen() const {
         const std::lock_guard lock(gate_->mutex);

@@ -27,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kNoTab = -1;
-constexpr int kCustomRow = 10;
 
 // One row per control that a keyboard or a screen reader meets.
 struct Access {

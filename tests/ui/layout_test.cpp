@@ -222,14 +222,15 @@ TEST_F(LayoutTest, StartsWithTheDefaultsAndTheFocusInTheFileField) {
     EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("txtFileName"));
 
     auto* list = Find<QListWidget>("lstFormat");
-    ASSERT_EQ(list->count(), 11);
+    ASSERT_EQ(list->count(), 14);
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_FALSE(list->isSortingEnabled());
     EXPECT_EQ(list->item(0)->text(), "Diskette 3'5 High Density (1.44 MB)        1457644");
-    EXPECT_EQ(list->item(1)->text(), "Diskette 5'25 High Density (1.2 MM)        1258292");
+    EXPECT_EQ(list->item(1)->text(), "Diskette 5'25 High Density (1.2 MM)        1213952");
     EXPECT_EQ(list->item(5)->text(), "SuperDisk LS-120 (120 MB)                 125829120");
-    EXPECT_EQ(list->item(10)->text(), "Custom                                           0");
+    EXPECT_EQ(list->item(10)->text(), "USB stick FAT32 (4 GB)                  4294967295");
+    EXPECT_EQ(list->item(13)->text(), "Custom                                           0");
 }
 
 TEST_F(LayoutTest, WhiteThroughoutWithTheStatusInDarkGreyAndAHandOverWhatCanBeClicked) {

@@ -253,7 +253,7 @@ said tab-file-button '^Click this button to choose the file to split or join\.?$
 said tab-folder '^Output Folder text\.?$'
 said tab-folder-button '^Choose the output folder push button\.?$'
 said tab-list '^File Size\.?$'
-said tab-list '^List with 11 items\.?$'
+said tab-list '^List with [0-9]+ items\.?$'
 said tab-list '^Split Size \(Bytes\) 1457644\.?$'
 said list-custom '^Split Size \(Bytes\) text\.?$'
 said list-preset "^Diskette 3'5 High Density \(1\.44 MB\) 1457644\.?$"

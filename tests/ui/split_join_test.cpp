@@ -21,8 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kCustomRow = 10;
 constexpr int kJazTwoGigabytesRow = 9;
+constexpr int kDvdRow = 12;  // the largest preset
 constexpr char kSizeRefused[] = "Error - The split size must be a whole number of bytes";
 constexpr char kChooseFolder[] = "Error - Choose an output folder";
 constexpr char kJoinCancelled[] = "The join was cancelled";
@@ -143,7 +143,7 @@ TEST_F(SplitJoinTest, SplitRefusesASizeThatIsNotAWholeNumberBeforeTheEngineRuns)
     EXPECT_EQ(settings.InfoMessage, "");
 }
 
-TEST_F(SplitJoinTest, SplitPassesZeroAndTheLargestPresetToTheEngine) {
+TEST_F(SplitJoinTest, SplitPassesZeroAndTheLargePresetsToTheEngine) {
     WriteFile(input, PatternBytes(100));
     Fill("txtFileName", input);
     Fill("txtFolder", out);
@@ -159,6 +159,13 @@ TEST_F(SplitJoinTest, SplitPassesZeroAndTheLargestPresetToTheEngine) {
     EXPECT_EQ(settings.ChunkSize, 2147483648);
     EXPECT_EQ(Status(), messages::kSplitSucceeded);
     EXPECT_EQ(ReadFile(out + "/report.doc.1.BRK"), PatternBytes(100));
+
+    Find<QListWidget>("lstFormat")->setCurrentRow(kDvdRow);
+    Fill("txtFolder", out + "/dvd");
+    Run("imgSplit");
+    EXPECT_EQ(settings.ChunkSize, 4700372992);
+    EXPECT_EQ(Status(), messages::kSplitSucceeded);
+    EXPECT_EQ(ReadFile(out + "/dvd/report.doc.1.BRK"), PatternBytes(100));
 }
 
 TEST_F(SplitJoinTest, JoinRebuildsTheFileNamedInTheFileFieldAndShowsTheOutcome) {

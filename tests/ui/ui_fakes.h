@@ -19,9 +19,13 @@
 #include "platform/desktop/desktop_services.h"
 #include "tests/ui/gated_file_system.h"
 #include "ui/dlg_info.h"
+#include "ui/field_text.h"
 #include "ui/frm_main.h"
 
 namespace tessel::testing {
+
+// The row of "Custom" in the preset list: the last one.
+inline constexpr int kCustomRow = static_cast<int>(ui::kPresetEntries.size()) - 1;
 
 // The output folder every start begins with: "Tessel" in the user's home folder.
 inline QString StartFolder() {

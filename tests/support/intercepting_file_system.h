@@ -1,0 +1,80 @@
+// A FileSystem that shows a test every call the engine makes through it, by kind and full path,
+// before the call is made: the test may act at that moment (delete a piece, pause, plant a link)
+// and may have the call fail instead, in the way that kind of call fails. Every file and folder
+// handed out is watched as well, so the calls on open files are seen too.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tests/support/pass_through_file_system.h"
+
+namespace tessel::testing {
+
+enum class Call {
+    // The file system, by path.
+    Examine,
+    OpenInput,
+    CreateDirectory,
+    OpenFolder,
+    // A folder, by the full path of the name it is asked about ("." for the folder itself).
+    ExamineName,
+    List,
+    Remove,
+    NameMax,
+    FreeBytes,
+    IsLocked,
+    MayRenameOver,
+    OpenOrCreate,
+    CreateNew,
+    OpenForReading,
+    HoldExclusive,
+    CreateReplacement,
+    // An open file, by the full path it was opened as.
+    Read,
+    Write,
+    Flush,
+    Info,
+    Truncate,
+    SetPermissions,
+    KernelCopy,
+    Commit,
+};
+
+// What a watched call does.
+enum class Fault {
+    None,   // its own work
+    Fail,   // its failure: nothing opened, false, a query that cannot tell, an error
+    Short,  // a read or a kernel copy that moves half what it was asked for (as the system may);
+            // a write that writes half, then fails
+};
+
+const char* NameOf(Call call);
+
+class InterceptingFileSystem : public PassThroughFileSystem {
+  public:
+    // Decides, for each call, what it does; may act meanwhile.
+    using Interceptor = std::function<Fault(Call call, const std::string& path)>;
+
+    explicit InterceptingFileSystem(Interceptor interceptor,
+                                    platform::FileSystem& inner = platform::DefaultFileSystem());
+
+    platform::EntryInfo Examine(const std::string& path, platform::Follow follow) override;
+    std::unique_ptr<platform::File> OpenForReading(const std::string& path,
+                                                   bool exclusive) override;
+    void CreateDirectory(const std::string& path) override;
+    std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override;
+
+    // What the interceptor says of a call; used by the watched folders and files.
+    Fault Intercept(Call call, const std::string& path) { return interceptor_(call, path); }
+    std::unique_ptr<platform::File> Watch(const std::string& path,
+                                          std::unique_ptr<platform::File> file);
+    std::unique_ptr<platform::Replacement> WatchReplacement(
+        const std::string& path, std::unique_ptr<platform::Replacement> file);
+
+  private:
+    Interceptor interceptor_;
+};
+
+}  // namespace tessel::testing
