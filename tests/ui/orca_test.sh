@@ -286,6 +286,7 @@ progress_times=$(grep -E "SPEECH OUTPUT: 'Breaking file into pieces" "$work/orca
 [ "$(echo "$progress_times" | wc -l)" -eq 2 ] || fail "the progress was read $progress_times"
 gap=$(echo "$progress_times" | awk 'NR == 1 { first = $1 } NR == 2 { print int($1 - first) }')
 [ "$gap" -ge 9 ] && [ "$gap" -le 75 ] || fail "the progress was read out $gap s apart"
+echo "The progress was read out twice, $gap s apart."
 
 said_times blank-break-1 '^Error - Choose an output folder\.?$' 1
 said_times blank-break-2 '^Error - Choose an output folder\.?$' 1
