@@ -63,6 +63,9 @@ export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work" QT_LINUX_ACCESSIBILITY_ALWAYS
 printf 'leak:libdbus-1.so\n' >"$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # Asking for the accessibility bus's address starts it; Qt only joins a bus that is already up.
+# The bus keeps its socket in the runtime folder the session bus hands it: this test's own, so
+# that no other session's bus can take it away.
+dbus-update-activation-environment XDG_RUNTIME_DIR
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
     >/dev/null || fail "the accessibility bus did not start"
 "$tessel" >"$work/tessel.log" 2>&1 &

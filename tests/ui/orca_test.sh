@@ -4,11 +4,11 @@
 # silent sound device), and uses Tessel with the keyboard alone: Tab through every control, a
 # Custom piece size, BREAK and its summary, Orca's "speak title" and "speak status bar" commands,
 # JOIN, a join with a damaged piece, Esc during a long split of a large sparse file, BREAK twice
-# with a blank output folder, the help read line by line, and the close box. Each step's time is
-# noted; Orca's debug log records every utterance ("SPEECH OUTPUT"), and once Orca has ended,
-# what it said in each step is checked: every control by name and role with no key name after
-# it, every status once as it appears (a repeated one too), the progress with its Esc hint at
-# most about every 10 s, the window by its title, and the answers to the two commands.
+# with a blank output folder, the help read line by line, and Exit. Each step's time is noted;
+# Orca's debug log records every utterance ("SPEECH OUTPUT"), and once Orca has ended, what it
+# said in each step is checked: every control by name and role with no key name after it, every
+# status once as it appears (a repeated one too), the progress with its Esc hint at most about
+# every 10 s, the window by its title, and the answers to the two commands.
 # Usage: orca_test.sh path/to/tessel. Exits 77 (skipped) when a tool it needs is not installed.
 set -euo pipefail
 
@@ -36,10 +36,13 @@ wm_pid=""
 speech_pid=""
 orca_pid=""
 tessel_pid=""
-stop() {  # pid...: ends each and waits for it
+running() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
+stop() {  # pid...: ends each, by force after 5 s, and waits for it
     local pid
     for pid in "$@"; do
         kill "$pid" 2>/dev/null || continue
+        for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
 }
@@ -72,6 +75,11 @@ AudioOutputMethod "alsa"
 CONF
 
 start_xvfb
+# The services the session bus starts (the accessibility bus among them) live in this home too:
+# otherwise the accessibility bus would put its socket in the real user's folders, where another
+# session's bus could take it away.
+dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME \
+    XDG_RUNTIME_DIR GSETTINGS_BACKEND DISPLAY
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 # Asking for the accessibility bus's address starts it; Qt only joins a bus that is already up.
@@ -148,10 +156,12 @@ press tab-exit Tab
 press tab-link Tab
 press tab-file Tab
 
-# BREAK with the keyboard: Tab to it, Space, Enter in the summary.
+# BREAK with the keyboard: Tab to it, Space, and Space on the summary's OK. (Not Enter: the
+# summary goes on Enter's press, and Qt's accessibility bridge, which holds each key until the
+# screen reader has seen it, then loses its copy of Enter's release, which LeakSanitizer reports.)
 press tab-to-break Tab Tab Tab Tab Tab Tab
 press break space
-press summary-enter Return
+press summary-ok space
 expect_status "Successfully broken file into pieces"
 settle
 step speak-title
@@ -185,7 +195,7 @@ settle
 press big-tab-to-break Tab Tab Tab Tab Tab Tab
 press big-break space
 step big-split
-xdotool key Return
+xdotool key space
 status_text() { query --in Status --wait 0 | cut -f3; }
 progress_shown() { status_text | grep -q 'press Esc to cancel'; }
 wait_for progress_shown || fail "the long split shows no progress: $(query --in Status)"
@@ -217,12 +227,9 @@ press help-line-2 Down
 press help-line-back Up
 press help-close alt+F4
 
-# The window's close box (the window manager's Alt+F4) ends Tessel; then Orca ends, which writes
-# out the rest of its log. (Not a key pressed in Tessel: Qt's accessibility bridge keeps a copy of
-# each key until the accessibility bus has answered for it, and a key that ends the program
-# leaves its copy behind, which LeakSanitizer would report.)
+# Exit ends Tessel; then Orca ends, which writes out the rest of its log.
 press exit-tab Tab
-press close alt+F4
+press exit space
 wait "$tessel_pid" || fail "Tessel ended with a failure: $(tail -60 "$work/tessel.log")"
 tessel_pid=""
 step end
@@ -269,7 +276,7 @@ said tab-file '^File to Split or Join text\.?$'
 # must not either.
 grep -Eqi '(push button|link)\.? return' "$work/said/walk" && fail "a key name follows a control"
 
-said_times summary-enter '^Successfully broken file into pieces\.?$' 1
+said_times summary-ok '^Successfully broken file into pieces\.?$' 1
 said speak-title '^Tessel v\.1\.0\.?$'
 said speak-status-bar '^Status statusbar\.?$'
 said speak-status-bar '^Successfully broken file into pieces\.?$'
