@@ -10,7 +10,7 @@ packages=(
     libgtest-dev googletest
     clang libclang-rt-14-dev libfuzzer-14-dev
     xvfb xauth xdotool x11-utils imagemagick
-    at-spi2-core python3-pyatspi dbus-daemon
+    at-spi2-core python3-pyatspi dbus-daemon orca speech-dispatcher openbox
     wine wine64
     util-linux coreutils procps locales e2fsprogs fuse2fs dosfstools mtools
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian shared-mime-info libglib2.0-bin strace

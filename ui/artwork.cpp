@@ -11,6 +11,8 @@
 #include <functional>
 #include <utility>
 
+#include "ui/image_button.h"
+
 // Qt's resource initialiser must be called from the global namespace.
 static void InitialiseTesselResources() {
     Q_INIT_RESOURCE(tessel);
@@ -97,6 +99,11 @@ QPixmap RenderPicture(const QString& name, qreal devicePixelRatio) {
 void ShowPicture(QLabel& label, const QString& name) {
     new PixelRatioFollower(
         label, [&label, name](qreal ratio) { label.setPixmap(RenderPicture(name, ratio)); });
+}
+
+void ShowPicture(ImageButton& image, const QString& name) {
+    new PixelRatioFollower(
+        image, [&image, name](qreal ratio) { image.SetPicture(RenderPicture(name, ratio)); });
 }
 
 void ShowPicture(QAbstractButton& button, const QString& name) {

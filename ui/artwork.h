@@ -16,6 +16,8 @@ class QWidget;
 
 namespace tessel::ui {
 
+class ImageButton;
+
 // The sizes, in pixels, at which the window icon is drawn: those desktops ask for.
 inline constexpr auto& kWindowIconSizes = product::kIconSizes;
 
@@ -24,9 +26,11 @@ inline constexpr auto& kWindowIconSizes = product::kIconSizes;
 // no such picture.
 QPixmap RenderPicture(const QString& name, qreal devicePixelRatio);
 
-// Shows picture `name` at its natural size on `label`, or as the icon of `button`, drawn for
-// the screen the widget is on and drawn again whenever it moves to a screen of another density.
+// Shows picture `name` at its natural size on `label` or `image`, or as the icon of `button`,
+// drawn for the screen the widget is on and drawn again whenever it moves to a screen of another
+// density.
 void ShowPicture(QLabel& label, const QString& name);
+void ShowPicture(ImageButton& image, const QString& name);
 void ShowPicture(QAbstractButton& button, const QString& name);
 
 // Gives `widget` the pointing-hand cursor, kept sharp in the same way.

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMetaObject>
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
@@ -26,11 +27,12 @@
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
 #include "tessel/product.h"
+#include "ui/accessible_roles.h"
 #include "ui/artwork.h"
-#include "ui/clickable_label.h"
 #include "ui/field_text.h"
 #include "ui/frame.h"
 #include "ui/help_file.h"
+#include "ui/image_button.h"
 #include "ui/look.h"
 #include "ui/mod_main.h"
 #include "ui/start_path.h"
@@ -56,6 +58,9 @@ constexpr char kChooseFolderRoot[] = "/";
 constexpr const char* kLinkCaption = product::kWebHost;
 constexpr char kFileCaption[] = "File to Split or Join";
 constexpr char kFolderCaption[] = "Output Folder";
+// The progress of a running operation is read out to a screen reader at most this often; the
+// status line itself shows every change.
+constexpr qint64 kProgressAnnouncementGapMs = 10000;
 
 // The names assistive technology reads for the controls whose look does not name them: the
 // pictures, the picture buttons and the link by what they do, the fields by their captions,
@@ -119,11 +124,10 @@ QLabel* MakeLabel(QWidget* container, const char* name, QRect geometry, const ch
     return label;
 }
 
-ClickableLabel* MakeImageButton(QWidget* container, const char* name, QRect geometry,
-                                const char* picture, const char* tooltip) {
-    auto* image = Make<ClickableLabel>(container, name, geometry);
+ImageButton* MakeImageButton(QWidget* container, const char* name, QRect geometry,
+                             const char* picture, const char* tooltip) {
+    auto* image = Make<ImageButton>(container, name, geometry);
     ShowPicture(*image, QString::fromLatin1(picture));
-    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setToolTip(Text(tooltip));
     ShowHandCursor(*image);
     return image;
@@ -138,6 +142,11 @@ QPushButton* MakePictureButton(QWidget* container, const char* name, QRect geome
     button->setAutoDefault(false);
     PaintWhite(*button);
     return button;
+}
+
+void ShowInStatusLine(QLabel& statusLine, const QString& text) {
+    statusLine.setFont(StatusFont(text, statusLine.width()));
+    statusLine.setText(text);
 }
 
 void NameForAssistiveTechnology(QWidget& window) {
@@ -162,8 +171,9 @@ frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, In
       services_(services),
       summary_(summary),
       files_(files),
-      work_([this](const QString& text) { SetStatus(text); }) {
+      work_([this](const QString& text) { ShowProgress(text); }) {
     setObjectName("frmMain");
+    SetAccessibleRole(*this, QAccessible::Window);  // a plain widget would be a mere filler
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -277,16 +287,19 @@ void frmMain::BuildStatusAndLink() {
     stripPalette.setColor(QPalette::WindowText, kStripLineColour);
     Picture1_->setPalette(stripPalette);
     PaintWhite(*Picture1_);
+    // A screen reader's "speak status bar" command looks for a status bar in the window.
+    SetAccessibleRole(*Picture1_, QAccessible::StatusBar);
 
     lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 5340, 255), kStartStatus);
     lblStatus_->setFont(SansFont(kStatusPoints, true));
     SetTextColour(*lblStatus_, kStatusTextColour);
+    // What a screen reader reads out when it appears: see SetStatus.
+    SetAccessibleRole(*lblStatus_, QAccessible::Notification);
 
-    lblURL_ = Make<ClickableLabel>(this, "lblURL", FromTwips(4035, 6255, 1620, 255));
+    lblURL_ = Make<ImageButton>(this, "lblURL", FromTwips(4035, 6255, 1620, 255));
     lblURL_->setText(Text(kLinkCaption));
-    lblURL_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblURL_->setFont(SansFont(kStatusPoints, false, true));
-    lblURL_->SetAccessibleRole(QAccessible::Link);
+    SetAccessibleRole(*lblURL_, QAccessible::Link);
     ShowHandCursor(*lblURL_);
 }
 
@@ -303,11 +316,13 @@ void frmMain::ConnectReactions() {
     connect(cmdOpenFile_, &QPushButton::clicked, this, &frmMain::ChooseFile);
     connect(cmdOpenFolder_, &QPushButton::clicked, this, &frmMain::ChooseFolder);
     connect(lstFormat_, &QListWidget::itemSelectionChanged, this, &frmMain::TakeChosenPreset);
-    connect(imgSplit_, &ClickableLabel::clicked, this, &frmMain::Split);
-    connect(ImgJoin_, &ClickableLabel::clicked, this, &frmMain::Join);
-    connect(imgHelp_, &ClickableLabel::clicked, this, &frmMain::ShowHelp);
-    connect(imgExit_, &ClickableLabel::clicked, this, &frmMain::EndProgram);
-    connect(lblURL_, &ClickableLabel::clicked, this,
+    connect(lstFormat_, &QListWidget::itemSelectionChanged, this, &frmMain::DescribeChosenSize);
+    connect(txtFileChunk_, &QLineEdit::textChanged, this, &frmMain::DescribeChosenSize);
+    connect(imgSplit_, &ImageButton::clicked, this, &frmMain::Split);
+    connect(ImgJoin_, &ImageButton::clicked, this, &frmMain::Join);
+    connect(imgHelp_, &ImageButton::clicked, this, &frmMain::ShowHelp);
+    connect(imgExit_, &ImageButton::clicked, this, &frmMain::EndProgram);
+    connect(lblURL_, &ImageButton::clicked, this,
             [this] { modMain::OpenWebSite(services_.shell); });
 }
 
@@ -323,6 +338,7 @@ void frmMain::StartupInitialisation() {
         item->setSizeHint(QSize(0, rowHeight));
     }
     txtFileChunk_->setEnabled(false);
+    DescribeChosenSize();
 }
 
 void frmMain::ChooseFile() {
@@ -349,11 +365,35 @@ void frmMain::TakeChosenPreset() {
     const std::int64_t size = chosenSize ? ParseChunkSize(*chosenSize).value_or(0) : 0;
     if (size == 0) {
         txtFileChunk_->setEnabled(true);
-        txtFileChunk_->setFocus();
-        txtFileChunk_->selectAll();  // what the user types replaces the 0
+        // The focus moves once the list is done with the choice: the list tells assistive
+        // technology of its newly chosen entry only after this reaction, and a screen reader
+        // would end on that entry and never say the field's name.
+        QMetaObject::invokeMethod(this, &frmMain::FocusChunkField, Qt::QueuedConnection);
     } else {
         txtFileChunk_->setEnabled(false);
     }
+}
+
+void frmMain::FocusChunkField() {
+    if (!txtFileChunk_->isEnabled()) return;  // another entry was chosen meanwhile
+    txtFileChunk_->setFocus();
+    // All of it is selected, so that what the user types replaces the 0, with the caret at the
+    // start. Moving the caret tells a screen reader that the caret news from the new text, sent
+    // while the field had no focus yet, is out of date: read late, with the field focused by
+    // then, that news would make it move to the field without saying the field's name.
+    txtFileChunk_->setCursorPosition(0);
+    txtFileChunk_->selectAll();
+}
+
+// What a screen reader says of the list besides its name: the size a split will use, as the
+// chosen entry, or, with none chosen or Custom, as the size in the field.
+void frmMain::DescribeChosenSize() {
+    const QList<QListWidgetItem*> chosen = lstFormat_->selectedItems();
+    const QString description =
+        !chosen.isEmpty() && !txtFileChunk_->isEnabled()
+            ? chosen.constFirst()->text().simplified()
+            : txtFileChunk_->accessibleName() + u' ' + txtFileChunk_->text();
+    lstFormat_->setAccessibleDescription(description);
 }
 
 void frmMain::Split() {
@@ -479,14 +519,18 @@ void frmMain::ReopenInputs() {
 }
 
 void frmMain::SetStatus(const QString& text) {
-    // A changed text is announced by the label itself; the same text shown again (the same
-    // refusal twice, say) is news too, so it is announced here.
-    const bool unchanged = lblStatus_->text() == text;
-    lblStatus_->setFont(StatusFont(text, lblStatus_->width()));
-    lblStatus_->setText(text);
-    if (!unchanged) return;
-    QAccessibleEvent event(lblStatus_, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
+    ShowInStatusLine(*lblStatus_, text);
+    // Every status is news, the same text shown again (the same refusal twice, say) too.
+    AnnounceNews(*lblStatus_);
+    progressAnnounced_.invalidate();  // the next operation's first progress is read out at once
+}
+
+void frmMain::ShowProgress(const QString& text) {
+    ShowInStatusLine(*lblStatus_, text);
+    if (progressAnnounced_.isValid() && !progressAnnounced_.hasExpired(kProgressAnnouncementGapMs))
+        return;
+    AnnounceNews(*lblStatus_);
+    progressAnnounced_.start();
 }
 
 void frmMain::ShowEngineStatus() {

@@ -2,6 +2,7 @@
 // option, the Split, Join, Help and Exit images, the status line and the web link.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
@@ -28,7 +29,7 @@ class QPushButton;
 
 namespace tessel::ui {
 
-class ClickableLabel;
+class ImageButton;
 
 // The status line's answer to a split size that is not a whole number of bytes.
 inline constexpr char kSplitSizeRefused[] =
@@ -68,6 +69,8 @@ class frmMain : public QWidget {
     void ChooseFile();
     void ChooseFolder();
     void TakeChosenPreset();
+    void FocusChunkField();
+    void DescribeChosenSize();
     void Split();
     void SplitDone(Outcome outcome, const std::string& fileName);
     void Join();
@@ -75,9 +78,11 @@ class frmMain : public QWidget {
     void ShowHelp();
     void EndProgram();
 
-    // Shows `text` in the status line and announces it to assistive technology. Every status
-    // the window shows goes through here.
+    // Shows `text` in the status line and has a screen reader read it out. Every status the
+    // window shows goes through here, but for the progress of a running operation, which goes
+    // through ShowProgress and is read out only now and then.
     void SetStatus(const QString& text);
+    void ShowProgress(const QString& text);
     void ShowEngineStatus();
 
     // Runs an engine's writing step in the background with the window's inputs shut, then
@@ -96,11 +101,13 @@ class frmMain : public QWidget {
     std::vector<std::pair<QPointer<QWidget>, bool>> shutInputs_;
     QPointer<QWidget> focusBefore_;
     bool endWhenDone_ = false;
+    // Since the progress was last read out; invalid until an operation's first progress.
+    QElapsedTimer progressAnnounced_;
 
     QLabel* Image1_ = nullptr;
     QGroupBox* frmButtons_ = nullptr;
-    ClickableLabel* imgSplit_ = nullptr;
-    ClickableLabel* ImgJoin_ = nullptr;
+    ImageButton* imgSplit_ = nullptr;
+    ImageButton* ImgJoin_ = nullptr;
     QGroupBox* framOpen_ = nullptr;
     QLabel* lblFile_ = nullptr;
     QLineEdit* txtFileName_ = nullptr;
@@ -115,11 +122,11 @@ class frmMain : public QWidget {
     QLineEdit* txtFileChunk_ = nullptr;
     QCheckBox* chkBatchFile_ = nullptr;
     QGroupBox* framButon_ = nullptr;
-    ClickableLabel* imgHelp_ = nullptr;
-    ClickableLabel* imgExit_ = nullptr;
+    ImageButton* imgHelp_ = nullptr;
+    ImageButton* imgExit_ = nullptr;
     QFrame* Picture1_ = nullptr;
     QLabel* lblStatus_ = nullptr;
-    ClickableLabel* lblURL_ = nullptr;
+    ImageButton* lblURL_ = nullptr;
 };
 
 }  // namespace tessel::ui

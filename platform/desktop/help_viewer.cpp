@@ -15,6 +15,9 @@ HelpViewer::HelpViewer() {
     setObjectName("HelpViewer");
     setWindowTitle(tr("Tessel Help"));
     setOpenExternalLinks(true);  // web links go to the browser, links inside the file stay here
+    // A caret that the arrow keys move, read-only as before: a screen reader reads the line it
+    // moves to, so the help can be read line by line.
+    setTextInteractionFlags(textInteractionFlags() | Qt::TextSelectableByKeyboard);
     resize(kViewerWidth, kViewerHeight);
 }
 

@@ -6,19 +6,20 @@ Usage:
   atspi_query.py APP NAME [--role ROLE]   the first control named NAME (with role ROLE)
   atspi_query.py APP --in NAME            each control inside the one named NAME
   atspi_query.py APP --focused            the control that has the keyboard focus
-  atspi_query.py APP --watch NAME SECONDS each change of a name inside the control named NAME,
-                                          as it happens, for SECONDS seconds
+  atspi_query.py APP --watch NAME SECONDS each announcement inside the control named NAME (a
+                                          control shown anew, which a screen reader reads
+                                          out), as it happens, for SECONDS seconds
 
 Each control is printed on one line as ROLE<TAB>NAME<TAB>TEXT: its AT-SPI role ("push button",
 "text", "label", "link", ...), its accessible name and, for a control that holds text, that
-text (what is typed into a field); --watch prints the new name of each control that changed.
+text (what is typed into a field); --watch prints the role and name of each control announced.
 Options: --wait SECONDS (default 5) keeps looking that long for APP and the control.
 Exit status: 0 found, 1 not found, 2 bad usage or no accessibility bus.
 
 Examples, for Tessel (its application name is "tessel"):
   atspi_query.py tessel Break                 -> push button<TAB>Break<TAB>Break
   atspi_query.py tessel "Output Folder" --role text
-  atspi_query.py tessel --in Status           -> label<TAB><the status line's text><TAB>...
+  atspi_query.py tessel --in Status           -> notification<TAB><the status text><TAB>...
 The status line sits in the frame named "Status", so the last line reads it at any moment,
 during a long split too.
 
@@ -98,17 +99,17 @@ def lines_for(application, args):
 
 
 def watch(application, container_name, seconds):
-    """Prints the new name of every control inside the container whose name changes."""
+    """Prints the role and name of every control inside the container that is announced."""
     container = find_named(application, container_name)
     if container is None:
         return 1
 
-    def on_change(event):
+    def on_shown(event):
         source = event.source
-        if source is not None and source.parent == container:
+        if event.detail1 and source is not None and source.parent == container:
             print(f"{source.getRoleName()}\t{source.name}", flush=True)
 
-    pyatspi.Registry.registerEventListener(on_change, "object:property-change:accessible-name")
+    pyatspi.Registry.registerEventListener(on_shown, "object:state-changed:showing")
     GLib.timeout_add(int(seconds * 1000), pyatspi.Registry.stop)
     print("watching", flush=True)  # the listener is registered: changes from now on are seen
     pyatspi.Registry.start()

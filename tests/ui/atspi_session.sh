@@ -27,6 +27,9 @@ runtime=$(mktemp -d "${TMPDIR:-/tmp}/tessel-atspi-XXXXXX")
 trap 'rm -rf "$runtime"' EXIT
 export XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 # Asking for the accessibility bus's address starts it; Qt only joins a bus that is already up.
+# The bus keeps its socket in the runtime folder the session bus hands it: this test's own, so
+# that no other session's bus can take it away.
+dbus-update-activation-environment XDG_RUNTIME_DIR
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
     >/dev/null
 "$@"

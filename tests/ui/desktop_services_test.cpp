@@ -146,6 +146,16 @@ TEST(HelpViewer, ShowsTheHelpFileOrSaysThatItIsMissing) {
     service.ShowContents(nullptr, helpFile);
     EXPECT_EQ(service.Viewer()->toPlainText(), "Contents\nHow to break a file.");
     EXPECT_TRUE(service.Viewer()->isVisible());
+
+    // A caret that Down moves line by line (a screen reader reads the line it reaches), while
+    // the text stays as it is.
+    desktop::HelpViewer& viewer = *service.Viewer();
+    EXPECT_TRUE(viewer.isReadOnly());
+    EXPECT_EQ(viewer.textCursor().blockNumber(), 0);
+    QTest::keyClick(&viewer, Qt::Key_Down);
+    EXPECT_EQ(viewer.textCursor().blockNumber(), 1);
+    QTest::keyClick(&viewer, Qt::Key_X);
+    EXPECT_EQ(viewer.toPlainText(), "Contents\nHow to break a file.");
 }
 
 }  // namespace

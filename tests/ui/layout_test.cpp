@@ -21,6 +21,7 @@
 #include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "tests/ui/ui_fakes.h"
+#include "ui/image_button.h"
 #include "ui/look.h"
 #include "ui/window_texts.h"
 
@@ -45,9 +46,9 @@ struct Row {
 const Row kRows[] = {
     {"Image1", "QLabel", "frmMain", -345, 0, 6300, 420, nullptr, "", Font::Default},
     {"frmButtons", "QGroupBox", "frmMain", 105, 435, 5535, 780, "", "", Font::Default},
-    {"imgSplit", "QLabel", "frmButtons", 615, 225, 1905, 495, nullptr, "Break the file",
+    {"imgSplit", "QAbstractButton", "frmButtons", 615, 225, 1905, 495, nullptr, "Break the file",
      Font::Default},
-    {"ImgJoin", "QLabel", "frmButtons", 2835, 225, 1905, 495, nullptr, "Join the file",
+    {"ImgJoin", "QAbstractButton", "frmButtons", 2835, 225, 1905, 495, nullptr, "Join the file",
      Font::Default},
     {"framOpen", "QGroupBox", "frmMain", 105, 1215, 5535, 2235, "", "", Font::Default},
     {"lblFile", "QLabel", "framOpen", 360, 240, 2535, 375, "File to Split or Join", "",
@@ -74,24 +75,25 @@ const Row kRows[] = {
     {"chkBatchFile", "QCheckBox", "frmOutputSize", 405, 1065, 4890, 285,
      "  Generate Batch file for merging.", "", Font::Default},
     {"framButon", "QGroupBox", "frmMain", 120, 4965, 5535, 855, "", "", Font::Default},
-    {"imgHelp", "QLabel", "framButon", 2370, 210, 1365, 585, nullptr, "", Font::Default},
-    {"imgExit", "QLabel", "framButon", 3855, 210, 1365, 585, nullptr, "Exit Tessel", Font::Default},
+    {"imgHelp", "QAbstractButton", "framButon", 2370, 210, 1365, 585, nullptr, "", Font::Default},
+    {"imgExit", "QAbstractButton", "framButon", 3855, 210, 1365, 585, nullptr, "Exit Tessel",
+     Font::Default},
     {"Picture1", "QFrame", "frmMain", 150, 5925, 5520, 255, nullptr, "", Font::Default},
     {"lblStatus", "QLabel", "Picture1", 165, 15, 5340, 255,
      "Please select a file to Split or Join.", "", Font::StatusBold},
-    {"lblURL", "QLabel", "frmMain", 4035, 6255, 1620, 255, "tessel.example.org", "", Font::Link},
+    {"lblURL", "QAbstractButton", "frmMain", 4035, 6255, 1620, 255, "tessel.example.org", "",
+     Font::Link},
 };
 
-// Pictures shown at their natural size, in pixels.
+// Pictures shown at their natural size, in pixels: the banner, the image buttons and the
+// pictures on the push buttons.
 struct PictureRow {
     const char* name;
     int width, height;
 };
-const PictureRow kPictures[] = {{"Image1", 420, 28},
-                                {"imgSplit", 127, 33},
-                                {"ImgJoin", 127, 33},
-                                {"imgHelp", 91, 39},
-                                {"imgExit", 91, 39}};
+const PictureRow kBanner{"Image1", 420, 28};
+const PictureRow kImagePictures[] = {
+    {"imgSplit", 127, 33}, {"ImgJoin", 127, 33}, {"imgHelp", 91, 39}, {"imgExit", 91, 39}};
 const PictureRow kButtonPictures[] = {{"cmdOpenFile", 23, 26}, {"cmdOpenFolder", 26, 30}};
 
 const char* const kHandCursorControls[] = {"imgSplit",    "ImgJoin",       "imgHelp", "imgExit",
@@ -173,15 +175,20 @@ TEST_F(LayoutTest, PicturesAppearAtTheirNaturalSizeDrawnForTheScreen) {
     if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
         EXPECT_DOUBLE_EQ(ratio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
     }
-    for (const auto& picture : kPictures) {
-        auto* image = Find<QLabel>(picture.name);
-        if (image == nullptr) continue;
-        const QPixmap pixmap = image->pixmap();
+    const auto expectNatural = [ratio](const QPixmap& pixmap, const PictureRow& picture) {
         EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(picture.width, picture.height))
             << picture.name;
         EXPECT_DOUBLE_EQ(pixmap.devicePixelRatio(), ratio) << picture.name;
         EXPECT_EQ(pixmap.size(), QSize(picture.width, picture.height) * ratio) << picture.name;
-        EXPECT_FALSE(image->hasScaledContents()) << picture.name;
+    };
+    auto* banner = Find<QLabel>(kBanner.name);
+    expectNatural(banner->pixmap(), kBanner);
+    EXPECT_FALSE(banner->hasScaledContents());
+    for (const auto& picture : kImagePictures) {
+        auto* image = Find<ui::ImageButton>(picture.name);
+        if (image == nullptr) continue;
+        expectNatural(image->Picture(), picture);
+        EXPECT_TRUE(image->text().isEmpty()) << picture.name;
     }
     for (const auto& picture : kButtonPictures) {
         auto* button = Find<QPushButton>(picture.name);
