@@ -1,0 +1,126 @@
+// tessel-cli split FILE: the window's Break, from a terminal.
+#include <optional>
+#include <string>
+
+#include "cli/command.h"
+#include "cli/commands.h"
+#include "cli/piece_size.h"
+#include "cli/texts.h"
+#include "engine/merge_batch.h"
+#include "engine/split.h"
+#include "platform/file_system.h"
+#include "ui/field_text.h"
+#include "ui/window_texts.h"
+
+namespace tessel::cli {
+namespace {
+
+// The most recovery pieces a split may write.
+constexpr int kMaxRecoveryPieces = 16;
+
+// Turns a reading into what CLI11 wants of a check: empty when the text is good.
+std::string ProblemOf(const SizeReading& reading) {
+    return IsSize(reading) ? std::string() : std::get<std::string>(reading);
+}
+
+class SplitCommand final : public Command {
+  public:
+    SplitCommand()
+        : Command("split", std::string("Break FILE into pieces FILE.1") + kDefaultPieceExtension +
+                               ", FILE.2" + kDefaultPieceExtension + ", ... of SIZE bytes") {}
+
+    int Run(const Interruption& interruption) override {
+        const std::string folder = output_.value_or(platform::DefaultOutputFolder());
+        if (ui::IsBlank(folder)) {
+            console_.Complain(output_ ? texts::kBlankOutputFolder : texts::kNoOutputFolder);
+            return kWrongUsage;
+        }
+        if (recovery_ > 0) {
+            console_.Complain(std::string("split --recovery") + texts::kNeedsRecovery);
+            return kFailed;
+        }
+        const SplitCheck check = CheckSplit({file_, folder, kDefaultPieceExtension, Chunk()});
+        const double pieceCount = check.pieceCount.value_or(0.0);
+        if (!check.plan) {
+            console_.Tell(check.report);
+            // Refused means nothing may be written at all, not even a batch file.
+            if (batch_ && check.report.outcome != Outcome::Refused)
+                WriteBatchFile(folder, pieceCount);
+            return kFailed;
+        }
+        console_.Say(*check.report.info);
+        SplitResult result;
+        {
+            ProgressLine line = Progress(ui::texts::kSplitting);
+            result = WriteSplit(*check.plan, Control(line, interruption));
+        }
+        console_.Tell(result.report);
+        const int status = StatusOf(result.report, interruption);
+        // A cancelled split took its pieces back: a batch file would list pieces that are gone.
+        if (result.report.outcome == Outcome::Cancelled || !batch_) return status;
+        return WriteBatchFile(folder, pieceCount) ? status : kFailed;
+    }
+
+  protected:
+    void AddArguments(CLI::App& command) override {
+        command
+            .add_option("FILE", file_,
+                        std::string("The file to break into pieces; their checksums go to FILE") +
+                            product::kChecksumSuffix)
+            ->type_name("")
+            ->required();
+        auto* size = command.add_option("-s,--size", sizeText_, "Bytes in each piece (see below)")
+                         ->type_name("SIZE")
+                         ->check(CLI::Validator(
+                             [](std::string& text) { return ProblemOf(ReadSize(text)); }, ""));
+        auto* preset =
+            command
+                .add_option("-p,--preset", presetText_,
+                            "The size of a preset: its number, or the start of its label")
+                ->type_name("N")
+                ->check(CLI::Validator(
+                    [](std::string& text) { return ProblemOf(ReadPreset(text)); }, ""));
+        size->excludes(preset);
+        command
+            .add_option("-o,--output", output_, "The folder the pieces go to (default: ~/Tessel)")
+            ->type_name("DIR");
+        command.add_flag("-b,--batch", batch_,
+                         "Also write FILE.bat, which joins the pieces on DOS or Windows");
+        command
+            .add_option("-r,--recovery", recovery_,
+                        "Also write R recovery pieces (not available yet)")
+            ->type_name("R")
+            ->check(CLI::Range(0, kMaxRecoveryPieces));
+        command.footer(SizeHelp() + "\nPresets:\n" + PresetList());
+    }
+
+  private:
+    std::int64_t Chunk() const {
+        if (sizeText_) return std::get<std::int64_t>(ReadSize(*sizeText_));
+        if (presetText_) return std::get<std::int64_t>(ReadPreset(*presetText_));
+        return kDefaultChunkSize;
+    }
+
+    // Writes FILE.bat as the window does; false, with the engine's text, when it could not.
+    bool WriteBatchFile(const std::string& folder, double pieceCount) const {
+        const BatchResult batch = WriteBatch({file_, folder, kDefaultPieceExtension, pieceCount});
+        if (!batch.failure) return true;
+        console_.Complain(*batch.failure);
+        return false;
+    }
+
+    std::string file_;
+    std::optional<std::string> sizeText_;
+    std::optional<std::string> presetText_;
+    std::optional<std::string> output_;
+    bool batch_ = false;
+    int recovery_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeSplitCommand() {
+    return std::make_unique<SplitCommand>();
+}
+
+}  // namespace tessel::cli
