@@ -30,13 +30,9 @@ class JoinCommand final : public Command {
                               texts::kTargetHoldsClose);
             return kFailed;
         }
-        JoinResult result;
-        {
-            ProgressLine line = Progress(ui::texts::kJoining);
-            result = WriteJoin(*check.plan, Control(line, interruption));
-        }
-        console_.Tell(result.report);
-        return StatusOf(result.report, interruption);
+        const Report report = Rebuild(*check.plan, interruption);
+        console_.Tell(report);
+        return StatusOf(report, interruption);
     }
 
   protected:
@@ -52,6 +48,12 @@ class JoinCommand final : public Command {
     }
 
   private:
+    // The joined file, with the progress line while it is written.
+    Report Rebuild(const JoinPlan& plan, const Interruption& interruption) const {
+        ProgressLine line = Progress(ui::texts::kJoining);
+        return WriteJoin(plan, Control(line, interruption)).report;
+    }
+
     std::string name_;
     bool force_ = false;
 };

@@ -30,35 +30,28 @@ class SplitCommand final : public Command {
                                ", FILE.2" + kDefaultPieceExtension + ", ... of SIZE bytes") {}
 
     int Run(const Interruption& interruption) override {
-        const std::string folder = output_.value_or(platform::DefaultOutputFolder());
-        if (ui::IsBlank(folder)) {
-            console_.Complain(output_ ? texts::kBlankOutputFolder : texts::kNoOutputFolder);
-            return kWrongUsage;
-        }
+        const auto folder = OutputFolder();
+        if (!folder) return kWrongUsage;
         if (recovery_ > 0) {
             console_.Complain(std::string("split --recovery") + texts::kNeedsRecovery);
             return kFailed;
         }
-        const SplitCheck check = CheckSplit({file_, folder, kDefaultPieceExtension, Chunk()});
+        const SplitCheck check = CheckSplit({file_, *folder, kDefaultPieceExtension, Chunk()});
         const double pieceCount = check.pieceCount.value_or(0.0);
         if (!check.plan) {
             console_.Tell(check.report);
             // Refused means nothing may be written at all, not even a batch file.
             if (batch_ && check.report.outcome != Outcome::Refused)
-                WriteBatchFile(folder, pieceCount);
+                WriteBatchFile(*folder, pieceCount);
             return kFailed;
         }
         console_.Say(*check.report.info);
-        SplitResult result;
-        {
-            ProgressLine line = Progress(ui::texts::kSplitting);
-            result = WriteSplit(*check.plan, Control(line, interruption));
-        }
-        console_.Tell(result.report);
-        const int status = StatusOf(result.report, interruption);
+        const Report report = WritePieces(*check.plan, interruption);
+        console_.Tell(report);
+        const int status = StatusOf(report, interruption);
         // A cancelled split took its pieces back: a batch file would list pieces that are gone.
-        if (result.report.outcome == Outcome::Cancelled || !batch_) return status;
-        return WriteBatchFile(folder, pieceCount) ? status : kFailed;
+        if (report.outcome == Outcome::Cancelled || !batch_) return status;
+        return WriteBatchFile(*folder, pieceCount) ? status : kFailed;
     }
 
   protected:
@@ -95,10 +88,24 @@ class SplitCommand final : public Command {
     }
 
   private:
+    // --output, or the window's default folder; nothing, once told, when there is none.
+    std::optional<std::string> OutputFolder() const {
+        const std::string folder = output_.value_or(platform::DefaultOutputFolder());
+        if (!ui::IsBlank(folder)) return folder;
+        console_.Complain(output_ ? texts::kBlankOutputFolder : texts::kNoOutputFolder);
+        return std::nullopt;
+    }
+
     std::int64_t Chunk() const {
         if (sizeText_) return std::get<std::int64_t>(ReadSize(*sizeText_));
         if (presetText_) return std::get<std::int64_t>(ReadPreset(*presetText_));
         return kDefaultChunkSize;
+    }
+
+    // The pieces and their checksum file, with the progress line while they are written.
+    Report WritePieces(const SplitPlan& plan, const Interruption& interruption) const {
+        ProgressLine line = Progress(ui::texts::kSplitting);
+        return WriteSplit(plan, Control(line, interruption)).report;
     }
 
     // Writes FILE.bat as the window does; false, with the engine's text, when it could not.
