@@ -22,7 +22,7 @@ using tessel::cli::texts::kProgram;
 // "Try 'tessel-cli split --help' ...": the help of the command the line chose, if any.
 void TellWrongUsage(std::string_view problem, std::string_view command) {
     std::string program = kProgram;
-    if (!command.empty()) program += " " + std::string(command);
+    if (!command.empty()) program.append(" ").append(command);
     std::cerr << kProgram << ": " << problem << "\nTry '" << program
               << " --help' for more information.\n";
 }
@@ -43,12 +43,13 @@ std::optional<std::string> UnknownCommand(std::span<char*> arguments,
                                           const std::vector<std::unique_ptr<Command>>& commands) {
     for (const std::string_view argument : arguments) {
         if (argument.starts_with('-')) continue;
-        std::string names;
+        std::string problem(1, '\'');
+        problem.append(argument).append("' is not a command; the commands are");
         for (const auto& command : commands) {
             if (command->Name() == argument) return std::nullopt;
-            names += (names.empty() ? "" : ", ") + command->Name();
+            problem.append(command == commands.front() ? " " : ", ").append(command->Name());
         }
-        return "'" + std::string(argument) + "' is not a command; the commands are " + names;
+        return problem;
     }
     return std::nullopt;
 }

@@ -64,10 +64,31 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text, std::size_t& en
     return value;
 }
 
+// 'text', as the messages quote what the user gave. Built by appending: GCC 12 takes a
+// literal + std::string for an overlapping copy when it optimises.
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted += '\'';
+    return quoted;
+}
+
+// "a, b, c" from the texts.
+std::string Listed(const std::vector<std::string_view>& texts) {
+    std::string list;
+    for (const auto text : texts) {
+        if (!list.empty()) list += ", ";
+        list.append(text);
+    }
+    return list;
+}
+
 std::string NotASize(std::string_view text) {
-    return "'" + std::string(text) +
-           "' is not a size: give a whole number of bytes, optionally with a unit "
-           "(K, M, G, T, KiB, MiB, GiB, TiB, kB, MB, GB, TB)";
+    std::vector<std::string_view> units;
+    for (const Unit& unit : kUnits)
+        if (unit.bytes > 1) units.push_back(unit.name);
+    return Quoted(text) + " is not a size: give a whole number of bytes, optionally with a unit (" +
+           Listed(units) + ")";
 }
 
 // A preset's label: its entry without the size and the blanks before it.
@@ -83,8 +104,8 @@ std::int64_t PresetBytes(std::size_t index) {
 
 SizeReading Preset(std::size_t index) {
     if (index >= kSizedPresets)
-        return std::string("'") + std::string(Label(ui::kPresetEntries[index])) +
-               "' is no size of its own: give --size instead";
+        return Quoted(Label(ui::kPresetEntries[index])) +
+               " is no size of its own: give --size instead";
     return PresetBytes(index);
 }
 
@@ -100,7 +121,7 @@ bool EndsAWord(std::string_view label, std::string_view start) {
 
 SizeReading PresetByNumber(std::string_view text, std::int64_t number) {
     if (number < 1 || number > std::ssize(ui::kPresetEntries))
-        return "there is no preset " + std::string(text) + ": choose 1 to " +
+        return std::string("there is no preset ").append(text) + ": choose 1 to " +
                std::to_string(kSizedPresets) + ", or the start of a label";
     return Preset(static_cast<std::size_t>(number - 1));
 }
@@ -115,11 +136,10 @@ SizeReading PresetByLabel(std::string_view text) {
     }
     if (starting.size() == 1) return Preset(starting.front());
     if (wordEnding.size() == 1) return Preset(wordEnding.front());
-    if (starting.empty()) return "no preset's label starts with '" + std::string(text) + "'";
-    std::string names;
-    for (const std::size_t i : starting)
-        names += (names.empty() ? "" : ", ") + std::string(Label(ui::kPresetEntries[i]));
-    return "'" + std::string(text) + "' starts more than one preset's label: " + names;
+    if (starting.empty()) return "no preset's label starts with " + Quoted(text);
+    std::vector<std::string_view> labels;
+    for (const std::size_t i : starting) labels.push_back(Label(ui::kPresetEntries[i]));
+    return Quoted(text) + " starts more than one preset's label: " + Listed(labels);
 }
 
 }  // namespace
@@ -133,7 +153,7 @@ SizeReading ReadSize(std::string_view text) {
     if (!unit) return NotASize(text);
     if (*number == 0) return "the size must be at least one byte";
     if (*number > std::numeric_limits<std::int64_t>::max() / *unit)
-        return "'" + std::string(text) + "' is more bytes than a file can hold";
+        return Quoted(text) + " is more bytes than a file can hold";
     return *number * *unit;
 }
 

@@ -95,14 +95,17 @@ void ProgressLine::Draw(const std::string& text) {
     std::string line = text.substr(0, TerminalColumns() - 1);
     const std::size_t width = line.size();
     if (width < drawnWidth_) line += std::string(drawnWidth_ - width, ' ');
-    std::fputs(("\r" + line).c_str(), stderr);
+    std::fputc('\r', stderr);
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     drawnWidth_ = width;
 }
 
 void ProgressLine::Erase() {
     if (drawnWidth_ == 0) return;
-    std::fputs(("\r" + std::string(drawnWidth_, ' ') + "\r").c_str(), stderr);
+    std::string blank(drawnWidth_ + 2, ' ');
+    blank.front() = blank.back() = '\r';
+    std::fputs(blank.c_str(), stderr);
     std::fflush(stderr);
     drawnWidth_ = 0;
 }
