@@ -13,7 +13,8 @@ std::atomic<bool> gCancel{false};
 std::atomic<int> gSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-constexpr std::array<int, 2> kSignals = {SIGINT, SIGTERM};
+// Ctrl-C, kill's default, and the terminal or ssh connection going away.
+constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kSignalExitBase = 128;
 
 extern "C" void OnSignal(int signal) {
@@ -23,6 +24,7 @@ extern "C" void OnSignal(int signal) {
 }
 
 std::array<struct sigaction, kSignals.size()> gPrevious{};
+std::array<bool, kSignals.size()> gCaught{};
 
 }  // namespace
 
@@ -32,13 +34,18 @@ Interruption::Interruption() {
     sigemptyset(&action.sa_mask);
     // Reads and writes the signal interrupts go on: the engine itself notices the flag.
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        ::sigaction(kSignals[i], &action, &gPrevious[i]);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        // A signal ignored from the start stays ignored: nohup, or a shell's background job,
+        // asked for the work to go on whatever the terminal does.
+        gCaught[i] = ::sigaction(kSignals[i], nullptr, &gPrevious[i]) == 0 &&
+                     gPrevious[i].sa_handler != SIG_IGN &&
+                     ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
 }
 
 Interruption::~Interruption() {
     for (std::size_t i = 0; i < kSignals.size(); ++i)
-        ::sigaction(kSignals[i], &gPrevious[i], nullptr);
+        if (gCaught[i]) ::sigaction(kSignals[i], &gPrevious[i], nullptr);
 }
 
 const std::atomic<bool>* Interruption::Flag() const {

@@ -1,6 +1,7 @@
-// Ctrl-C (SIGINT) and SIGTERM stop a running split or join as Esc does in the window: the
-// signal only raises the operation's cancel flag, the engine stops at its next buffer and takes
-// back what it wrote, and the program then ends with status 128 + the signal's number.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP stop a running split or join as Esc does in the window:
+// the signal only raises the operation's cancel flag, the engine stops at its next buffer and
+// takes back what it wrote, and the program then ends with status 128 + the signal's number.
+// A signal the program was started with ignored (nohup) stays ignored.
 #pragma once
 
 #include <atomic>
@@ -10,7 +11,7 @@ namespace tessel::cli {
 
 class Interruption {
   public:
-    // Catches SIGINT and SIGTERM until destroyed; only one may exist at a time.
+    // Catches the signals until destroyed; only one may exist at a time.
     Interruption();
     ~Interruption();
     Interruption(const Interruption&) = delete;

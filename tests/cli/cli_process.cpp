@@ -39,9 +39,10 @@ struct Launch {
     std::vector<char*> argv;
     std::vector<char*> envp;
     std::string folder;
+    std::vector<int> ignoredSignals;
 
     Launch(const CliPlace& place, const std::vector<std::string>& arguments)
-        : folder(place.folder) {
+        : folder(place.folder), ignoredSignals(place.ignoredSignals) {
         argumentTexts.push_back(TESSEL_CLI_PATH);
         argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
         for (char** entry = environ; *entry != nullptr; ++entry)
@@ -54,6 +55,7 @@ struct Launch {
     }
 
     [[noreturn]] void Exec() {
+        for (const int signal : ignoredSignals) ::signal(signal, SIG_IGN);
         if (::chdir(folder.c_str()) == 0) ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }

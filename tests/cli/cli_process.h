@@ -24,6 +24,7 @@ struct CliRun {
 struct CliPlace {
     std::string folder;  // the working folder; it also takes the files the output lands in
     std::string home;    // HOME
+    std::vector<int> ignoredSignals = {};  // ignored when the program starts, as nohup does
 };
 
 // A tessel-cli started with its output going to files; the test can signal it while it works.

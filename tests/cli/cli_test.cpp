@@ -229,12 +229,23 @@ TEST_F(CliTest, FailuresTellTheEngineTextsAndWriteTheBatchFileAsTheWindowDoes) {
 
 TEST_F(CliTest, SignalsStopASplitWhichTakesBackItsPieces) {
     MakeSparse(At("big.bin"), kLongInputSize);
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // Each run: the signal sent once piece 2 is begun (piece 1 written whole and flushed), and
+    // a signal the program was started with ignored, sent before it, which must change nothing.
+    struct Case {
+        int signal;
+        int ignored;
+    };
+    for (const auto [signal, ignored] :
+         {Case{SIGINT, SIGHUP}, Case{SIGTERM, SIGINT}, Case{SIGHUP, SIGTERM}}) {
         const std::string folder = "out" + std::to_string(signal);
-        CliProcess split(Place(),
+        CliPlace place = Place();
+        place.ignoredSignals = {ignored};
+        CliProcess split(place,
                          {"split", "big.bin", "--size", "256M", "--output", folder, "--batch"});
-        // Piece 2 is begun: piece 1 is written whole and flushed.
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 2))); }));
+        split.Signal(ignored);
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 3))); }))
+            << "a signal ignored from the start stopped the split";
         split.Signal(signal);
         const auto run = split.Finish();
         EXPECT_EQ(run.status, 128 + signal);
