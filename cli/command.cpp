@@ -20,6 +20,14 @@ std::string WithTerminalLineEnds(std::string_view text) {
 
 }  // namespace
 
+void TellWrongUsage(std::string_view problem, std::string_view command) {
+    std::string program = texts::kProgram;
+    if (!command.empty()) program.append(" ").append(command);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %.*s\nTry '%s --help' for more information.\n", texts::kProgram,
+                 static_cast<int>(problem.size()), problem.data(), program.c_str());
+}
+
 void Console::Say(std::string_view text) const {
     if (quiet_) return;
     std::fputs((WithTerminalLineEnds(text) + "\n").c_str(), stdout);
@@ -57,6 +65,11 @@ OperationControl Command::Control(ProgressLine& line, const Interruption& interr
         };
     control.cancel = interruption.Flag();
     return control;
+}
+
+int Command::WrongUsage(std::string_view problem) const {
+    TellWrongUsage(problem, name_);
+    return kWrongUsage;
 }
 
 int Command::StatusOf(const Report& report, const Interruption& interruption) {

@@ -22,6 +22,10 @@ enum ExitStatus : int {
     kWrongUsage = 2,  // the command line asks for something that cannot be done
 };
 
+// A command line that asks for something that cannot be done: "tessel-cli: PROBLEM" and the
+// GNU hint at the help of the command it chose (none for the program's own), on standard error.
+void TellWrongUsage(std::string_view problem, std::string_view command);
+
 // What a command tells the user.
 class Console {
   public:
@@ -66,6 +70,8 @@ class Command {
     ProgressLine Progress(std::string doing) const {
         return ProgressLine(std::move(doing), !quiet_);
     }
+    // Tells a problem with the command line; returns kWrongUsage.
+    int WrongUsage(std::string_view problem) const;
     // The exit status an operation's end gives.
     static int StatusOf(const Report& report, const Interruption& interruption);
 

@@ -17,15 +17,8 @@ namespace {
 
 using tessel::cli::Command;
 using tessel::cli::kWrongUsage;
+using tessel::cli::TellWrongUsage;
 using tessel::cli::texts::kProgram;
-
-// "Try 'tessel-cli split --help' ...": the help of the command the line chose, if any.
-void TellWrongUsage(std::string_view problem, std::string_view command) {
-    std::string program = kProgram;
-    if (!command.empty()) program.append(" ").append(command);
-    std::cerr << kProgram << ": " << problem << "\nTry '" << program
-              << " --help' for more information.\n";
-}
 
 // --help and --version print and succeed; every other parse error is wrong usage, told on
 // standard error in the GNU way.

@@ -30,19 +30,19 @@ class SplitCommand final : public Command {
                                ", FILE.2" + kDefaultPieceExtension + ", ... of SIZE bytes") {}
 
     int Run(const Interruption& interruption) override {
-        const auto folder = OutputFolder();
-        if (!folder) return kWrongUsage;
+        const std::string folder = output_.value_or(platform::DefaultOutputFolder());
+        if (folder.empty()) return WrongUsage(texts::kNoOutputFolder);
         if (recovery_ > 0) {
             console_.Complain(std::string("split --recovery") + texts::kNeedsRecovery);
             return kFailed;
         }
-        const SplitCheck check = CheckSplit({file_, *folder, kDefaultPieceExtension, Chunk()});
+        const SplitCheck check = CheckSplit({file_, folder, kDefaultPieceExtension, Chunk()});
         const double pieceCount = check.pieceCount.value_or(0.0);
         if (!check.plan) {
             console_.Tell(check.report);
             // Refused means nothing may be written at all, not even a batch file.
             if (batch_ && check.report.outcome != Outcome::Refused)
-                WriteBatchFile(*folder, pieceCount);
+                WriteBatchFile(folder, pieceCount);
             return kFailed;
         }
         console_.Say(*check.report.info);
@@ -51,7 +51,7 @@ class SplitCommand final : public Command {
         const int status = StatusOf(report, interruption);
         // A cancelled split took its pieces back: a batch file would list pieces that are gone.
         if (report.outcome == Outcome::Cancelled || !batch_) return status;
-        return WriteBatchFile(*folder, pieceCount) ? status : kFailed;
+        return WriteBatchFile(folder, pieceCount) ? status : kFailed;
     }
 
   protected:
@@ -76,7 +76,13 @@ class SplitCommand final : public Command {
         size->excludes(preset);
         command
             .add_option("-o,--output", output_, "The folder the pieces go to (default: ~/Tessel)")
-            ->type_name("DIR");
+            ->type_name("DIR")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    return ui::IsBlank(text) ? std::string(texts::kBlankOutputFolder)
+                                             : std::string();
+                },
+                ""));
         command.add_flag("-b,--batch", batch_,
                          "Also write FILE.bat, which joins the pieces on DOS or Windows");
         command
@@ -88,14 +94,6 @@ class SplitCommand final : public Command {
     }
 
   private:
-    // --output, or the window's default folder; nothing, once told, when there is none.
-    std::optional<std::string> OutputFolder() const {
-        const std::string folder = output_.value_or(platform::DefaultOutputFolder());
-        if (!ui::IsBlank(folder)) return folder;
-        console_.Complain(output_ ? texts::kBlankOutputFolder : texts::kNoOutputFolder);
-        return std::nullopt;
-    }
-
     std::int64_t Chunk() const {
         if (sizeText_) return std::get<std::int64_t>(ReadSize(*sizeText_));
         if (presetText_) return std::get<std::int64_t>(ReadPreset(*presetText_));

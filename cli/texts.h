@@ -10,7 +10,7 @@ inline constexpr char kPurpose[] =
 
 inline constexpr char kNoOutputFolder[] =
     "there is no home folder to put the pieces in: give --output DIR";
-inline constexpr char kBlankOutputFolder[] = "--output: the output folder's name is empty";
+inline constexpr char kBlankOutputFolder[] = "the output folder's name is empty";
 // "NAME already holds N bytes: give --force to replace it", around the file's name and length.
 inline constexpr char kTargetHoldsOpen[] = " already holds ";
 inline constexpr char kTargetHoldsClose[] = " bytes: give --force to replace it";

@@ -29,7 +29,8 @@ constexpr std::int64_t kGiB = std::int64_t{1} << 30;
 constexpr std::int64_t kLongInputSize = 4 * kGiB;
 constexpr char kSplitCancelled[] = "tessel-cli: The split was cancelled\n";
 constexpr char kJoinCancelled[] = "tessel-cli: The join was cancelled\n";
-constexpr char kTryHelp[] = "Try 'tessel-cli --help' for more information.\n";
+// Ends every usage error, after "Try 'tessel-cli" or "Try 'tessel-cli split" and so on.
+constexpr char kTryHelpEnd[] = " --help' for more information.\n";
 
 std::string Piece(const std::string& base, std::int64_t n) {
     return PieceName(base, n, kDefaultPieceExtension);
@@ -374,6 +375,7 @@ TEST_F(CliTest, WrongUsageGivesStatusTwoAndNamesTheProblem) {
         EXPECT_EQ(run.out, "") << shown;
         EXPECT_TRUE(run.err.starts_with("tessel-cli: ")) << shown << run.err;
         EXPECT_NE(run.err.find(problem), std::string::npos) << shown << run.err;
+        EXPECT_TRUE(run.err.ends_with(kTryHelpEnd)) << shown << run.err;
         EXPECT_EQ(NamesIn(temp_.path()), before) << shown;
     }
 }
