@@ -18,8 +18,10 @@ class JoinCommand final : public Command {
                               ", NAME.2" + kDefaultPieceExtension + ", ... back into NAME") {}
 
     int Run(const Interruption& interruption) override {
-        const std::string target = ui::FileFieldText(name_, kDefaultPieceExtension);
-        const JoinCheck check = CheckJoin({target, kDefaultPieceExtension});
+        JoinRequest request;
+        request.targetPath = ui::FileFieldText(name_, request.extension);
+        const std::string& target = request.targetPath;
+        const JoinCheck check = CheckJoin(request);
         if (!check.plan) {
             console_.Tell(check.report);
             return kFailed;

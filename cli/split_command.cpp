@@ -36,7 +36,7 @@ class SplitCommand final : public Command {
             console_.Complain(std::string("split --recovery") + texts::kNeedsRecovery);
             return kFailed;
         }
-        const SplitCheck check = CheckSplit({file_, folder, kDefaultPieceExtension, Chunk()});
+        const SplitCheck check = CheckSplit(Request(folder));
         const double pieceCount = check.pieceCount.value_or(0.0);
         if (!check.plan) {
             console_.Tell(check.report);
@@ -94,6 +94,15 @@ class SplitCommand final : public Command {
     }
 
   private:
+    // Each field set by name, so that fields the engine adds keep their defaults.
+    SplitRequest Request(const std::string& folder) const {
+        SplitRequest request;
+        request.inputPath = file_;
+        request.outputFolder = folder;
+        request.chunk = Chunk();
+        return request;
+    }
+
     std::int64_t Chunk() const {
         if (sizeText_) return std::get<std::int64_t>(ReadSize(*sizeText_));
         if (presetText_) return std::get<std::int64_t>(ReadPreset(*presetText_));
@@ -108,7 +117,11 @@ class SplitCommand final : public Command {
 
     // Writes FILE.bat as the window does; false, with the engine's text, when it could not.
     bool WriteBatchFile(const std::string& folder, double pieceCount) const {
-        const BatchResult batch = WriteBatch({file_, folder, kDefaultPieceExtension, pieceCount});
+        BatchRequest request;
+        request.fileNameField = file_;
+        request.outputFolder = folder;
+        request.pieceCount = pieceCount;
+        const BatchResult batch = WriteBatch(request);
         if (!batch.failure) return true;
         console_.Complain(*batch.failure);
         return false;
