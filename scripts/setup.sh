@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    libssl-dev libjerasure-dev libgf-complete-dev
+    libssl-dev libjerasure-dev libgf-complete-dev libcli11-dev
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-liberation
     libgtest-dev googletest
     clang libclang-rt-14-dev libfuzzer-14-dev
