@@ -8,18 +8,16 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
+export CMAKE_BUILD_PARALLEL_LEVEL=$jobs CTEST_PARALLEL_LEVEL=$jobs
 stage() { printf '\n==== %s ====\n' "$*"; }
 
+# Each workflow preset configures, builds and runs its tests.
 stage "Build and test"
-cmake --preset normal
-cmake --build --preset normal -j "$jobs"
-ctest --preset normal -j "$jobs"
+cmake --workflow --preset normal
 
 # Qt's CMake files are hidden from this build, so any use of Qt outside the window fails it.
-stage "Build without Qt: the engine, the file services, their tests and the benchmark"
-cmake --preset noqt
-cmake --build --preset noqt -j "$jobs"
-ctest --test-dir build-noqt -L 'engine|ui' -j "$jobs"
+stage "Build without Qt: the engine, the file services, the command line and their tests"
+cmake --workflow --preset noqt
 
 stage "Debian package"
 started=$SECONDS
@@ -31,7 +29,6 @@ if [ -f scripts/fuzz.sh ]; then
     bash scripts/fuzz.sh
 fi
 
+# The test preset sets the sanitizers' options.
 stage "Build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset sanitize
-cmake --build --preset sanitize -j "$jobs"
-ctest --preset sanitize -j "$jobs"  # the preset sets the sanitizers' options
+cmake --workflow --preset sanitize

@@ -154,14 +154,14 @@ cmp "$out/sample.bin" "$input" || fail "the rebuilt file differs from the input"
 expect_status "The Files have been successfully joined and verified"
 
 # The keyboard alone, from the file field, where a click on an image leaves the focus: the
-# file, Tab twice to the folder, four times to BREAK (the disabled chunk-size field is passed
-# over), Space, Enter in the summary; then Tab five times round to the file field and seven
-# times on to JOIN, and Enter.
+# file, Tab twice to the folder, five times to BREAK (the disabled chunk-size field is passed
+# over; the recovery pieces come after the check box), Space, Enter in the summary; then Tab
+# five times round to the file field and eight times on to JOIN, and Enter.
 keys_out="$work/keys"
 expect_focus text "File to Split or Join"
 xdotool key ctrl+a && xdotool type --delay 2 "$input"
 xdotool key Tab Tab ctrl+a && xdotool type --delay 2 "$keys_out"
-xdotool key Tab Tab Tab Tab
+xdotool key Tab Tab Tab Tab Tab
 expect_focus "push button" Break
 xdotool key space
 wait_for summary_open || fail "Space on BREAK did not open the summary dialog"
@@ -175,7 +175,7 @@ cat "$keys_out/sample.bin."{1,2,3}.BRK | cmp - "$input" || fail "the keyboard sp
 xdotool key Tab Tab Tab Tab Tab
 expect_focus text "File to Split or Join"
 xdotool key ctrl+a && xdotool type --delay 2 "$keys_out/sample.bin"
-xdotool key Tab Tab Tab Tab Tab Tab Tab
+xdotool key Tab Tab Tab Tab Tab Tab Tab Tab
 expect_focus "push button" Join
 xdotool key Return
 expect_status "The Files have been successfully joined and verified"

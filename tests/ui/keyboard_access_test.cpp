@@ -261,6 +261,7 @@ TEST_F(KeyboardAccessTest, EveryStatusIsAnnouncedOnceEvenWhenItRepeats) {
     Click("imgSplit");
     Find<QLineEdit>("txtFileName")->setText("/nonexistent/nothing.bin");
     Click("ImgJoin");
+    WaitForWork();  // the join's check runs on the worker
 
     QAccessible::installUpdateHandler(nullptr);
     const std::string refused = "Error - The split size must be a whole number of bytes";
