@@ -525,6 +525,21 @@ TEST_F(CliSetTest, JoinRebuildsLostPiecesAndLeavesThePiecesAsTheyAre) {
     EXPECT_EQ(NamesIn(temp_.path()), before);
 }
 
+// A set written without recovery pieces has nothing to rebuild a piece from: repair refuses,
+// and says so counting one piece as one.
+TEST_F(CliTest, RepairOfASetWithoutRecoveryPiecesRefusesInWordsThatFitOnePiece) {
+    WritePattern(At("report.doc"), kInputSize);
+    ASSERT_EQ(Cli({"split", "-q", "report.doc", "-s", "1M", "-o", "plain"}).status, 0);
+    fs::remove(At("plain/" + Piece("report.doc", 3)));
+    const auto before = NamesIn(temp_.path());
+    const auto run = Cli({"repair", "plain/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("tessel-cli: Error - ")) << run.err;
+    EXPECT_EQ(run.err.find("1 pieces"), std::string::npos) << run.err;
+    EXPECT_EQ(NamesIn(temp_.path()), before);
+}
+
 TEST_F(CliTest, SignalsStopASplitWhichTakesBackItsPieces) {
     MakeSparse(At("big.bin"), kLongInputSize);
     // Each run: the signal sent once piece 2 is begun (piece 1 written whole and flushed), and
