@@ -2,6 +2,8 @@
 // anew from the others and checked against its checksum before it takes its name; one line for
 // each piece written anew. Intact pieces are never touched.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/commands.h"

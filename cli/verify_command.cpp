@@ -1,6 +1,9 @@
 // tessel-cli verify NAME: every piece of NAME and every recovery piece read and checked against
 // its checksum file, one line each, and whether NAME can be joined; nothing is written.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/commands.h"
