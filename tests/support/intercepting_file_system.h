@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tests/support/pass_through_file_system.h"
 
@@ -77,6 +78,31 @@ class InterceptingFileSystem : public PassThroughFileSystem {
 
   private:
     Interceptor interceptor_;
+};
+
+// Does what the test asks once, the first time the engine makes a call that `trigger` picks,
+// before that call is made; every call goes on as it would.
+class OneShotFileSystem final : public InterceptingFileSystem {
+  public:
+    using Trigger = std::function<bool(Call, const std::string&)>;
+
+    OneShotFileSystem(Trigger trigger, std::function<void()> action)
+        : InterceptingFileSystem([this](Call call, const std::string& path) {
+              if (!fired_ && trigger_(call, path)) {
+                  fired_ = true;
+                  action_();
+              }
+              return Fault::None;
+          }),
+          trigger_(std::move(trigger)),
+          action_(std::move(action)) {}
+
+    bool fired() const { return fired_; }
+
+  private:
+    Trigger trigger_;
+    std::function<void()> action_;
+    bool fired_ = false;
 };
 
 }  // namespace tessel::testing
