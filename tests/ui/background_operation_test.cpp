@@ -167,7 +167,7 @@ TEST(BackgroundOperation, GoingAwayCancelsTheWorkAndWaitsForItsCleanUp) {
     EXPECT_FALSE(doneCalled);
 }
 
-class BusyWindowTest : public MainWindowTest {
+class BackgroundOperationWindowTest : public MainWindowTest {
   protected:
     // An input of `size` pattern bytes to be split into pieces of `chunk` bytes, with the
     // worker's reads held at the gate.
@@ -193,7 +193,7 @@ class BusyWindowTest : public MainWindowTest {
 const char* const kShutInputs[] = {"imgSplit",  "ImgJoin",     "cmdOpenFile", "cmdOpenFolder",
                                    "txtFolder", "txtFileName", "lstFormat",   "chkBatchFile"};
 
-TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) {
+TEST_F(BackgroundOperationWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) {
     PrepareHeldSplit(4000, "1000");
     auto* fileName = Find<QLineEdit>("txtFileName");
     auto* list = Find<QListWidget>("lstFormat");
@@ -248,7 +248,7 @@ TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) 
     EXPECT_EQ(program.endings, 1);
 }
 
-TEST_F(BusyWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
+TEST_F(BackgroundOperationWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
     PrepareHeldSplit(3000, "1000");
     Find<QListWidget>("lstFormat")->setCurrentRow(0);  // a preset shuts the size field
     ASSERT_FALSE(Find<QLineEdit>("txtFileChunk")->isEnabled());
@@ -261,7 +261,7 @@ TEST_F(BusyWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
     EXPECT_TRUE(Find<QWidget>("lstFormat")->isEnabled());
 }
 
-TEST_F(BusyWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHint) {
+TEST_F(BackgroundOperationWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHint) {
     PrepareHeldSplit(4 * kMiB, "1048576");
     QElapsedTimer sinceOk;
     summary.whileShown = [&] {
@@ -321,7 +321,8 @@ class PaintCounter : public QObject {
 
 // The checks of a split run on the worker too: held for two seconds on a slow medium, they leave
 // the window repainting and answering, and Esc meanwhile stops the split before the summary.
-TEST_F(BusyWindowTest, AHeldCheckLeavesTheWindowLiveAndEscStopsTheSplitBeforeItsSummary) {
+TEST_F(BackgroundOperationWindowTest,
+       AHeldCheckLeavesTheWindowLiveAndEscStopsTheSplitBeforeItsSummary) {
     WriteFile(input, PatternBytes(3000));
     Fill("txtFileName", input);
     Fill("txtFolder", out);
