@@ -200,9 +200,14 @@ struct Start {
     long ordinal;
 };
 
+// The starts are handed over in a ring rather than on the heap: a sanitizer's allocator may not
+// serve a thread that has not started yet. A thread reads its start at once; the ring would
+// have to go round before it does for its slot to be taken again.
+constexpr long kStartSlots = 1024;
+Start starts[kStartSlots];
+
 void* StartCounted(void* start) {
     const Start taken = *static_cast<Start*>(start);
-    delete static_cast<Start*>(start);
     threadOrdinal = taken.ordinal;
     return taken.routine(taken.argument);
 }
@@ -273,10 +278,10 @@ extern "C" {
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
                    void* argument) {
     static const auto real = Real<decltype(&::pthread_create)>("pthread_create");
-    auto* start = new Start{routine, argument, ++threadsStarted};
-    const int result = real(thread, attributes, StartCounted, start);
-    if (result != 0) delete start;
-    return result;
+    const long ordinal = ++threadsStarted;
+    Start& start = starts[ordinal % kStartSlots];
+    start = {routine, argument, ordinal};
+    return real(thread, attributes, StartCounted, &start);
 }
 
 int open(const char* path, int flags, ...) {
