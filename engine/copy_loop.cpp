@@ -336,10 +336,15 @@ int CopyLoop::HashingThreads() const {
 }
 
 void CopyLoop::TellProgress() {
-    if (control_.progress && done_ != lastTold_) {
-        lastTold_ = done_;
-        control_.progress(done_, std::max(total_, done_));
+    const std::int64_t done = std::min(done_, held_);
+    if (control_.progress && done != lastTold_) {
+        lastTold_ = done;
+        control_.progress(done, std::max(total_, done_));
     }
+}
+
+void CopyLoop::HoldProgressAt(std::int64_t bytes) {
+    held_ = bytes;
 }
 
 void CopyLoop::Abandon() {
@@ -425,10 +430,7 @@ CopyStatus CopyLoop::CopyThroughBuffer(platform::File& from, platform::File& to,
 
 void CopyLoop::Advance(std::int64_t bytes) {
     done_ += bytes;
-    if (control_.progress && done_ - lastTold_ >= kProgressStepBytes) {
-        lastTold_ = done_;
-        control_.progress(done_, std::max(total_, done_));
-    }
+    if (std::min(done_, held_) - lastTold_ >= kProgressStepBytes) TellProgress();
 }
 
 }  // namespace tessel

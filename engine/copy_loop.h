@@ -91,6 +91,9 @@ class CopyLoop {
     // time, and the rest at the start of the next copy or here: a caller tells it once it has
     // done what follows a copy (written a piece's line), so that what it reports is done.
     void TellProgress();
+    // Progress told goes no further than `bytes` (of the whole operation) until this is called
+    // again: for a caller whose work lags behind the copies it has made.
+    void HoldProgressAt(std::int64_t bytes);
 
     // Stops the hashing still under way and waits until no thread of the loop touches any file
     // a copy was given, nor calls the observer; digests not taken are lost.
@@ -122,6 +125,7 @@ class CopyLoop {
     std::int64_t total_;
     std::int64_t done_ = 0;
     std::int64_t lastTold_ = 0;
+    std::int64_t held_ = INT64_MAX;  // progress goes no further
     std::int64_t copies_ = 0;
     bool kernelRefused_ = false;  // the kernel refused to copy between these file systems
     const OperationControl& control_;

@@ -281,9 +281,9 @@ class DigestChecks {
     DigestChecks(CopyLoop& copier, std::function<Digest(std::int64_t copy)> expected)
         : copier_(copier), expected_(std::move(expected)) {}
 
-    // How many copies may stay unchecked behind the one under way: one for each hashing thread
-    // besides that copy's own, so that every thread has a piece to hash.
-    std::int64_t Lag() const { return std::max(1, copier_.HashingThreads() - 1); }
+    // How many copies may stay unchecked behind the one under way: one for each hashing thread,
+    // so that every thread has a piece to hash while the next is copied.
+    std::int64_t Lag() const { return std::max(1, copier_.HashingThreads()); }
     // The copies checked and found to match, in order.
     std::int64_t Checked() const { return checked_; }
 
@@ -507,8 +507,7 @@ class JoinRun {
         CopyLoop copier(passes * plan_.total, control_, plan_.Verified(), before);
         platform::Permissions pieceBits = platform::kPermissionBits;
         // The digests are compared in order, as many pieces behind the copy as there are threads
-        // to hash them besides the one hashing the piece being copied; the last ones before the
-        // file is taken as whole.
+        // to hash them; the last ones before the file is taken as whole.
         DigestChecks checks(copier, [&](std::int64_t piece) {
             return plan_.digests[static_cast<std::size_t>(piece)];
         });

@@ -233,6 +233,7 @@ class SplitRun {
 
         if (const auto started = StartChecksumFile(); !started.Done()) return Result(started);
         copier_.emplace(plan_.size, control_, true);
+        HoldProgressAtNextPiece();
         if (const auto started = StartRecoveryPieces(); !started.Done()) return Result(started);
         for (std::int64_t n = 1; n <= plan_.pieces; ++n) {
             const Report written = WritePiece(n, *input);
@@ -387,11 +388,12 @@ class SplitRun {
                 // The input could not be read whole.
                 return ListCopiedThen(SplitFailure(request_));
         }
-        // The piece goes to the medium on the flushing thread while the next one is copied; its
-        // line waits for that and for its digest, so the piece before it is listed now.
+        // The piece goes to the medium on the flushing thread while the next ones are copied;
+        // its line waits for that and for its digest. As many pieces wait so as there are
+        // threads to hash them: the oldest are listed now.
         auto flushed = flusher_->Flush(*output);
         copied_.push_back({piece, length, std::move(output), std::move(flushed)});
-        while (copied_.size() > 1) {
+        while (std::ssize(copied_) > copier_->HashingThreads()) {
             if (const auto listed = ListOldest(); !listed.Done()) return listed;
         }
         return {};
@@ -419,8 +421,18 @@ class SplitRun {
             return PiecesFailed();
         ++piecesDone_;
         bytesDone_ += piece.length;
+        HoldProgressAtNextPiece();
         copier_->TellProgress();
         return {};
+    }
+
+    // Progress tells of the pieces listed and the one after them, no further: what it tells is
+    // what it told when each piece was listed before the next was copied.
+    void HoldProgressAtNextPiece() {
+        const std::int64_t next = piecesDone_ + 1;
+        copier_->HoldProgressAt(bytesDone_ + (next <= plan_.pieces
+                                                  ? PieceLength(plan_.size, request_.chunk, next)
+                                                  : 0));
     }
 
     // Adds a line to the checksum file at once, where every reader sees it and a killed split
