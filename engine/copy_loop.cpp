@@ -266,10 +266,8 @@ class CopyLoop::Hashers {
         return job.from.file->ReadAt(into, job.from.offset + offset) == into.size();
     }
 
-    // The observer sees one part at a time: what it adds into is no thread's alone.
     void Tell(std::int64_t ordinal, std::int64_t offset, std::span<const std::byte> bytes) {
         if (!observer_) return;
-        const std::lock_guard observing(observing_);
         const bool observed = observer_(ordinal, offset, bytes);
         const std::lock_guard lock(mutex_);
         observerFailed_ = observerFailed_ || !observed;
@@ -286,7 +284,6 @@ class CopyLoop::Hashers {
     Observer observer_;
     bool observerFailed_ = false;
     bool stopping_ = false;
-    std::mutex observing_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::thread> workers_;

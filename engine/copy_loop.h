@@ -99,9 +99,10 @@ class CopyLoop {
     // a copy was given, nor calls the observer; digests not taken are lost.
     void Abandon();
 
-    // Sees every byte a hashing copy writes, on a hashing thread, one call at a time and each
-    // copy's bytes in order, the copies side by side: the copy's place among the copies (from
-    // 0), the bytes' offset in it, and the bytes. Returns false when what it did with them
+    // Sees every byte a hashing copy writes, on the copy's hashing thread, each copy's bytes in
+    // order: the copy's place among the copies (from 0), the bytes' offset in it, and the bytes.
+    // Several copies are seen at once, on their threads: whatever the observer adds them into,
+    // it must keep from being written by two at once. Returns false when what it did with them
     // failed.
     using Observer =
         std::function<bool(std::int64_t copy, std::int64_t offset, std::span<const std::byte>)>;

@@ -659,11 +659,16 @@ class JoinRun {
                              : plan_.recoveryLength;
         }
         CopyLoop copier(progressBase_ + readBytes, control_, true, progressBase_);
+        // Each read piece's bytes start on another rebuilt piece, so that the hashing threads
+        // seldom wait for one another.
         copier.Observe(
             [&](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
                 const auto& weight = weights[static_cast<std::size_t>(copy)];
-                for (std::size_t b = 0; b < weight.size(); ++b)
+                const auto count = std::ssize(weight);
+                for (std::int64_t k = 0; k < count; ++k) {
+                    const auto b = static_cast<std::size_t>((copy + k) % count);
                     if (!coded.Add(static_cast<int>(b), weight[b], bytes, offset)) return false;
+                }
                 return true;
             });
         Discard discard;

@@ -305,8 +305,9 @@ class SplitRun {
     }
 
     // Readies the recovery pieces: every byte of every piece the copy moves adds into each of
-    // them, on the hashing thread, in memory or, where they are too long for that, in their
-    // own files, made now.
+    // them, on the hashing threads, in memory or, where they are too long for that, in their
+    // own files, made now. Each piece's bytes start on another recovery piece, so that the
+    // threads seldom wait for one another.
     Report StartRecoveryPieces() {
         if (!code_) return {};
         recovery_ = std::make_unique<CodedPieces>(*code_, code_->RecoveryPieces());
@@ -319,7 +320,9 @@ class SplitRun {
         }
         copier_->Observe(
             [this](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
-                for (int j = 0; j < code_->RecoveryPieces(); ++j) {
+                const int count = code_->RecoveryPieces();
+                for (int k = 0; k < count; ++k) {
+                    const int j = static_cast<int>((copy + k) % count);
                     if (!recovery_->Add(j, code_->Coefficient(j, static_cast<int>(copy)), bytes,
                                         offset))
                         return false;
