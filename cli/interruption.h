@@ -1,6 +1,6 @@
-// Ctrl-C (SIGINT), SIGTERM and SIGHUP stop a running split or join as Esc does in the window:
-// the signal only raises the operation's cancel flag, the engine stops at its next buffer and
-// takes back what it wrote, and the program then ends with status 128 + the signal's number.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP stop a running command as Esc stops a split or join in the
+// window: the signal only raises the operation's cancel flag, the engine stops at its next buffer
+// and takes back what it wrote, and the program then ends with status 128 + the signal's number.
 // A signal the program was started with ignored (nohup) stays ignored.
 #pragma once
 

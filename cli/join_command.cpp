@@ -3,9 +3,9 @@
 
 #include "cli/command.h"
 #include "cli/commands.h"
+#include "cli/piece_set.h"
 #include "cli/texts.h"
 #include "engine/join.h"
-#include "ui/start_path.h"
 #include "ui/window_texts.h"
 
 namespace tessel::cli {
@@ -18,8 +18,7 @@ class JoinCommand final : public Command {
                               ", NAME.2" + kDefaultPieceExtension + ", ... back into NAME") {}
 
     int Run(const Interruption& interruption) override {
-        JoinRequest request;
-        request.targetPath = ui::FileFieldText(name_, request.extension);
+        const JoinRequest request = RequestFor(name_);
         const std::string& target = request.targetPath;
         const JoinCheck check = CheckJoin(request);
         if (!check.plan) {
@@ -39,14 +38,11 @@ class JoinCommand final : public Command {
 
   protected:
     void AddArguments(CLI::App& command) override {
-        command
-            .add_option("NAME", name_,
-                        std::string("The file to rebuild, or one of its pieces, or its checksum "
-                                    "file NAME") +
-                            product::kChecksumSuffix)
-            ->type_name("")
-            ->required();
+        AddNameArgument(command, name_, "The file to rebuild");
         command.add_flag("-f,--force", force_, "Replace NAME even when it holds data");
+        command.footer(std::string("Where NAME") + product::kChecksumSuffix +
+                       " lists recovery pieces, up to that many missing or damaged\n"
+                       "pieces are rebuilt from them; the pieces themselves are left as they are.");
     }
 
   private:

@@ -1,4 +1,5 @@
-// tessel-cli: Tessel's split and join from a terminal or a script, on the window's engine.
+// tessel-cli: Tessel's split, join, verify and repair from a terminal or a script, on the
+// window's engine.
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>

@@ -1,4 +1,4 @@
-// The line on standard error that shows how far a split or join has come while it runs, where
+// The line on standard error that shows how far a command has come while it runs, where
 // a person watches a terminal: "Joining pieces...  42%  1.7 GiB of 4.0 GiB  210.3 MiB/s
 // 0:09 left". It is redrawn in place a few times a second and erased when the work ends; where
 // standard error is not a terminal nothing is written at all.

@@ -7,6 +7,7 @@
 #include "cli/piece_size.h"
 #include "cli/texts.h"
 #include "engine/merge_batch.h"
+#include "engine/piece_naming.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
 #include "ui/field_text.h"
@@ -14,9 +15,6 @@
 
 namespace tessel::cli {
 namespace {
-
-// The most recovery pieces a split may write.
-constexpr int kMaxRecoveryPieces = 16;
 
 // Turns a reading into what CLI11 wants of a check: empty when the text is good.
 std::string ProblemOf(const SizeReading& reading) {
@@ -32,10 +30,6 @@ class SplitCommand final : public Command {
     int Run(const Interruption& interruption) override {
         const std::string folder = output_.value_or(platform::DefaultOutputFolder());
         if (folder.empty()) return WrongUsage(texts::kNoOutputFolder);
-        if (recovery_ > 0) {
-            console_.Complain(std::string("split --recovery") + texts::kNeedsRecovery);
-            return kFailed;
-        }
         const SplitCheck check = CheckSplit(Request(folder));
         const double pieceCount = check.pieceCount.value_or(0.0);
         if (!check.plan) {
@@ -87,9 +81,11 @@ class SplitCommand final : public Command {
                          "Also write FILE.bat, which joins the pieces on DOS or Windows");
         command
             .add_option("-r,--recovery", recovery_,
-                        "Also write R recovery pieces (not available yet)")
+                        std::string("Also write R recovery pieces FILE.R1") +
+                            kDefaultPieceExtension +
+                            "...: a join or a repair rebuilds up to R lost or damaged pieces")
             ->type_name("R")
-            ->check(CLI::Range(0, kMaxRecoveryPieces));
+            ->check(CLI::Range(std::int64_t{0}, kMaxRecoveryPieces));
         command.footer(SizeHelp() + "\nPresets:\n" + PresetList());
     }
 
@@ -100,6 +96,7 @@ class SplitCommand final : public Command {
         request.inputPath = file_;
         request.outputFolder = folder;
         request.chunk = Chunk();
+        request.recovery = recovery_;
         return request;
     }
 
@@ -132,7 +129,7 @@ class SplitCommand final : public Command {
     std::optional<std::string> presetText_;
     std::optional<std::string> output_;
     bool batch_ = false;
-    int recovery_ = 0;
+    std::int64_t recovery_ = 0;
 };
 
 }  // namespace

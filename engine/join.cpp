@@ -18,12 +18,6 @@ using platform::EntryInfo;
 using platform::EntryKind;
 using platform::Follow;
 
-std::string PieceText(std::int64_t n, PieceState state) {
-    return messages::kPieceOpen + std::to_string(n) +
-           (state == PieceState::Missing ? messages::kPieceMissingClose
-                                         : messages::kPieceDamagedClose);
-}
-
 // A file could not be opened or written: only the status line says that the join failed.
 Report Refusal() {
     return StatusOnly(Outcome::Failed, messages::kJoinFailed);
@@ -41,6 +35,16 @@ std::int64_t CountLost(const std::vector<PieceState>& states) {
     return std::ranges::count_if(states,
                                  [](PieceState state) { return state != PieceState::Found; });
 }
+
+}  // namespace
+
+std::string PieceText(std::int64_t n, PieceState state) {
+    return messages::kPieceOpen + std::to_string(n) +
+           (state == PieceState::Missing ? messages::kPieceMissingClose
+                                         : messages::kPieceDamagedClose);
+}
+
+namespace {
 
 // The first piece that is not there as it should be, in the join's failure texts.
 std::optional<Report> FirstProblem(const Pieces& pieces, const std::string& target) {

@@ -72,6 +72,9 @@ struct JoinResult {
     std::int64_t rebuilt = 0;                // pieces rebuilt from the recovery pieces
 };
 
+// "Error - Piece N is missing" or "Error - Piece N is damaged".
+std::string PieceText(std::int64_t n, PieceState state);
+
 // The request the shared settings make of `targetPath`.
 JoinRequest JoinRequestFrom(const SharedSettings& settings, const std::string& targetPath);
 

@@ -191,6 +191,16 @@ Report RemakeRecoveryPieces(const ListedSet& set, const std::string& extension,
     return {};
 }
 
+// Why a set cannot be repaired, as the join says it: without recovery pieces, the first piece
+// lost; with them, how many are lost against how many they can make up for.
+std::string RefusalOf(const VerifyResult& found) {
+    if (!found.recoveryPieces.empty())
+        return messages::TooManyLost(found.Lost(), std::ssize(found.recoveryPieces));
+    const auto lost = std::ranges::find_if(
+        found.pieces, [](PieceState state) { return state != PieceState::Found; });
+    return PieceText(lost - found.pieces.begin() + 1, *lost);
+}
+
 }  // namespace
 
 std::int64_t VerifyResult::Lost() const {
@@ -220,8 +230,7 @@ RepairResult RepairPieces(const JoinRequest& request, const OperationControl& co
     if (!result.report.Done() || result.before.Lost() == 0) return result;
     if (!result.before.Joinable() && !result.before.Rebuildable()) {
         result.report =
-            Failure(messages::kJoinFailure, request.targetPath,
-                    messages::TooManyLost(result.before.Lost(), set.list.RecoveryPieces()));
+            Failure(messages::kJoinFailure, request.targetPath, RefusalOf(result.before));
         return result;
     }
     // The whole file, every lost piece rebuilt, in a file that takes no name: the lost pieces

@@ -3,10 +3,11 @@
 # tessel-cli (the command line), and checks them as a user would get them: the desktop entry and
 # the AppStream metainfo pass their validators and lintian reports no error on either package;
 # tessel-cli depends on no Qt library, not even through its dependencies' dependencies; apt-get
-# installs both; every file lies where it belongs; the installed tessel-cli splits and joins a
-# file and its bash completion loads; the installed Tessel, started under its own virtual X
-# server with a piece on its command line, joins that piece's file and shows its help from the
-# installed help file; apt-get removes both again without a trace.
+# installs both; every file lies where it belongs; the installed tessel-cli splits a file with
+# recovery pieces, verifies it, repairs a lost piece, joins it rebuilding another, and its bash
+# completion loads; the installed Tessel, started under its own virtual X server with a piece on
+# its command line, joins that piece's file and shows its help from the installed help file;
+# apt-get removes both again without a trace.
 # Needs root, or sudo, for apt-get. Run by scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -173,29 +174,45 @@ printf 'a download\n' >"$work/download.iso"
 echo "Tessel's checksum files are told by their first line; other .sha256 files stay others'"
 
 # ---- Run the installed tessel-cli ------------------------------------------------------------
-step "tessel-cli split, then join, through /usr/bin/tessel-cli"
-mkdir "$work/cli"
-head -c 3000000 /dev/urandom >"$work/cli/report.doc"
-(cd "$work/cli" && /usr/bin/tessel-cli split report.doc --size 1M --output set --batch)
-for n in 1 2 3; do
-    [ -f "$work/cli/set/report.doc.$n.BRK" ] || fail "tessel-cli split did not write piece $n"
+step "tessel-cli split --recovery, verify, repair and join, through /usr/bin/tessel-cli"
+cli=$work/cli
+mkdir "$cli"
+head -c 3000000 /dev/urandom >"$cli/report.doc"
+(cd "$cli" && /usr/bin/tessel-cli split report.doc --size 1M --output set --batch --recovery 2)
+for piece in 1 2 3 R1 R2; do
+    [ -f "$cli/set/report.doc.$piece.BRK" ] || fail "tessel-cli split did not write piece $piece"
 done
-[ -f "$work/cli/set/report.doc.sha256" ] && [ -f "$work/cli/set/report.doc.bat" ] ||
+[ -f "$cli/set/report.doc.sha256" ] && [ -f "$cli/set/report.doc.bat" ] ||
     fail "tessel-cli split did not write the checksum and batch files"
-(cd "$work/cli/set" && sha256sum --strict -c report.doc.sha256)
-/usr/bin/tessel-cli join "$work/cli/set/report.doc.2.BRK"
-cmp "$work/cli/set/report.doc" "$work/cli/report.doc" || fail "the joined file differs"
+(cd "$cli/set" && sha256sum --strict -c report.doc.sha256)
+/usr/bin/tessel-cli verify "$cli/set/report.doc"
+# A piece lost: verify names it and fails; repair writes it anew, byte for byte.
+mv "$cli/set/report.doc.2.BRK" "$cli/piece-2"
+status=0
+/usr/bin/tessel-cli verify "$cli/set/report.doc.sha256" >"$cli/verify.txt" || status=$?
+cat "$cli/verify.txt"
+[ "$status" -eq 1 ] || fail "verify of a set with a missing piece ended with status $status"
+grep -qxF "$cli/set/report.doc.2.BRK: MISSING" "$cli/verify.txt" ||
+    fail "verify did not name the missing piece"
+/usr/bin/tessel-cli repair "$cli/set/report.doc.R1.BRK"
+cmp "$cli/set/report.doc.2.BRK" "$cli/piece-2" || fail "the repaired piece differs"
+/usr/bin/tessel-cli verify --quiet "$cli/set/report.doc" || fail "the repaired set does not verify"
+# A join rebuilds a lost piece in the joined file.
+rm "$cli/set/report.doc.1.BRK"
+/usr/bin/tessel-cli join "$cli/set/report.doc.2.BRK" | tee "$cli/join.txt"
+grep -qx "The Files have been successfully joined and verified, 1 piece rebuilt" "$cli/join.txt" ||
+    fail "the join did not tell the piece it rebuilt"
+cmp "$cli/set/report.doc" "$cli/report.doc" || fail "the joined file differs"
 refused=0
-/usr/bin/tessel-cli join "$work/cli/set/report.doc" 2>"$work/cli/refused.txt" || refused=$?
+/usr/bin/tessel-cli join "$cli/set/report.doc" 2>"$cli/refused.txt" || refused=$?
 [ "$refused" -eq 1 ] || fail "a join over a file that holds data was not refused"
-cat "$work/cli/refused.txt"
+cat "$cli/refused.txt"
 /usr/bin/tessel-cli --version
-# verify is not available yet: once it is, it belongs here between the split and the join.
 bash -c 'source /usr/share/bash-completion/completions/tessel-cli && complete -p tessel-cli' ||
     fail "the bash completion does not load"
-man -l /usr/share/man/man1/tessel-cli.1.gz >/dev/null 2>"$work/cli/man.log" ||
-    fail "the manual page does not format: $(cat "$work/cli/man.log")"
-echo "the installed tessel-cli split and joined the file byte for byte"
+man -l /usr/share/man/man1/tessel-cli.1.gz >/dev/null 2>"$cli/man.log" ||
+    fail "the manual page does not format: $(cat "$cli/man.log")"
+echo "the installed tessel-cli split, verified, repaired and joined the file byte for byte"
 
 # ---- Start the installed Tessel -------------------------------------------------------------
 step "starting /usr/bin/tessel under Xvfb"
@@ -227,7 +244,7 @@ sleep 0.5  # let the window finish its first drawing before it is clicked
 eval "$(xdotool getwindowgeometry --shell "$main")"  # X, Y: the window's client origin
 click_at() { xdotool mousemove "$((X + $1))" "$((Y + $2))" click 1; }
 join_image=(259 61)
-help_image=(211 364)
+help_image=(211 386)
 
 click_at "${join_image[@]}"
 joined() { [ "$(stat -c %s "$pieces/sample.bin")" -eq 3000000 ]; }

@@ -1,6 +1,6 @@
 #include "ui/background_operation.h"
 
-#include <QMetaObject>
+#include <QtConcurrent/QtConcurrentRun>
 #include <utility>
 
 #include "ui/window_texts.h"
@@ -8,7 +8,7 @@
 namespace tessel::ui {
 namespace {
 
-constexpr qint64 kQuietMilliseconds = 500;  // shorter operations show no progress at all
+constexpr qint64 kQuietMilliseconds = 500;  // shorter steps show no progress at all
 constexpr int kTickMilliseconds = 100;      // the status line is brought up to date this often
 
 int Percent(std::int64_t done, std::int64_t total) {
@@ -18,43 +18,39 @@ int Percent(std::int64_t done, std::int64_t total) {
 
 }  // namespace
 
-BackgroundOperation::BackgroundOperation(ShowStatus showStatus)
-    : showStatus_(std::move(showStatus)) {
+BackgroundOperation::BackgroundOperation() {
     ticker_.setInterval(kTickMilliseconds);
     connect(&ticker_, &QTimer::timeout, this, &BackgroundOperation::ShowProgress);
+    connect(&watcher_, &QFutureWatcher<void>::finished, this, &BackgroundOperation::StepReturned);
 }
 
 BackgroundOperation::~BackgroundOperation() {
-    if (!worker_.joinable()) return;
+    if (!running_) return;
     cancel_ = true;
-    worker_.join();
+    watcher_.disconnect(this);
+    watcher_.waitForFinished();
 }
 
-void BackgroundOperation::Start(const QString& doing, std::int64_t totalBytes, Work work,
-                                Done done) {
+void BackgroundOperation::Start(const QString& doing, std::int64_t totalBytes, Work work) {
     doing_ = doing;
-    done_ = std::move(done);
     running_ = true;
-    cancel_ = false;
     copied_ = 0;
     total_ = totalBytes;
     shown_.clear();
     clock_.start();
-    ticker_.start();
-    worker_ = std::thread([this, work = std::move(work)] {
+    if (!doing_.isEmpty()) ticker_.start();
+    watcher_.setFuture(QtConcurrent::run([this, work = std::move(work)] {
         const OperationControl control{[this](std::int64_t copied, std::int64_t total) {
                                            copied_ = copied;
                                            total_ = total;
                                        },
                                        &cancel_};
-        outcome_ = work(control);
-        // Queued to the window's thread; dropped unread if this object is gone by then.
-        QMetaObject::invokeMethod(this, &BackgroundOperation::Finish, Qt::QueuedConnection);
-    });
+        work(control);
+    }));
 }
 
 void BackgroundOperation::Cancel() {
-    if (running_) cancel_ = true;
+    cancel_ = true;
 }
 
 void BackgroundOperation::ShowProgress() {
@@ -63,15 +59,13 @@ void BackgroundOperation::ShowProgress() {
         QString::fromUtf8(texts::kProgress).arg(doing_, QString::number(Percent(copied_, total_)));
     if (text == shown_) return;
     shown_ = text;
-    showStatus_(text);
+    emit Progress(text);
 }
 
-void BackgroundOperation::Finish() {
-    worker_.join();  // it has handed over its outcome and is ending
+void BackgroundOperation::StepReturned() {
     ticker_.stop();
     running_ = false;
-    const Done done = std::exchange(done_, {});
-    done(outcome_);
+    emit Finished();
 }
 
 }  // namespace tessel::ui

@@ -16,11 +16,13 @@
 #include <QMetaObject>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QUrl>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "engine/join.h"
 #include "engine/merge_batch.h"
@@ -42,59 +44,24 @@
 namespace tessel::ui {
 namespace {
 
-constexpr QSize kClientSize{5745 / kTwipsPerPixel, 6540 / kTwipsPerPixel};
+// The recovery row below the batch check box moves the frame's foot, and everything below it,
+// down by its height.
+constexpr int kRecoveryRowTwips = 330;
+constexpr QSize kClientSize{5745 / kTwipsPerPixel, (6540 + kRecoveryRowTwips) / kTwipsPerPixel};
 constexpr QColor kStatusTextColour{64, 64, 64};
 constexpr QColor kStripLineColour{160, 160, 160};
 
 constexpr const char* kCaption = product::kNameAndVersion;
-constexpr char kStartStatus[] = "Please select a file to Split or Join.";
-
-constexpr char kChooseFileTitle[] = "Add file to break or Join";
 constexpr char kChooseFileFolder[] = "/";
-constexpr char kChooseFileFilter[] = "All Files (*)";
-constexpr char kChooseFolderTitle[] = "Select a folder";
 constexpr char kChooseFolderRoot[] = "/";
 // The shown link leaves out the scheme so that it fits its label.
 constexpr const char* kLinkCaption = product::kWebHost;
-constexpr char kFileCaption[] = "File to Split or Join";
-constexpr char kFolderCaption[] = "Output Folder";
 // The progress of a running operation is read out to a screen reader at most this often; the
 // status line itself shows every change.
 constexpr qint64 kProgressAnnouncementGapMs = 10000;
 
-// The names assistive technology reads for the controls whose look does not name them: the
-// pictures, the picture buttons and the link by what they do, the fields by their captions,
-// and the strip that holds the status line.
-struct AccessibleName {
-    const char* control;
-    const char* name;
-};
-constexpr AccessibleName kAccessibleNames[] = {
-    {"imgSplit", "Break"},
-    {"ImgJoin", "Join"},
-    {"imgHelp", "Help"},
-    {"imgExit", "Exit"},
-    {"cmdOpenFile", "Choose the file to split or join"},
-    {"cmdOpenFolder", "Choose the output folder"},
-    {"lblURL", "Open the Tessel web site"},
-    {"txtFileName", kFileCaption},
-    {"txtFolder", kFolderCaption},
-    {"txtFileChunk", "Split Size (Bytes)"},
-    {"lstFormat", "File Size"},
-    {"Picture1", "Status"},
-};
-
 QString Text(const char* text) {
     return QString::fromUtf8(text);
-}
-
-// Blanks (spaces only) removed from both ends.
-QString TrimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ') ++first;
-    while (last > first && text[last - 1] == u' ') --last;
-    return text.mid(first, last - first);
 }
 
 void SetTextColour(QWidget& widget, const QColor& colour) {
@@ -150,7 +117,7 @@ void ShowInStatusLine(QLabel& statusLine, const QString& text) {
 }
 
 void NameForAssistiveTechnology(QWidget& window) {
-    for (const auto& entry : kAccessibleNames) {
+    for (const auto& entry : texts::kAccessibleNames) {
         if (auto* control = window.findChild<QWidget*>(QString::fromLatin1(entry.control)))
             control->setAccessibleName(Text(entry.name));
     }
@@ -167,11 +134,7 @@ QLineEdit* MakeField(QWidget* container, const char* name, QRect geometry, const
 
 frmMain::frmMain(SharedSettings& settings, desktop::DesktopServices services, InfoDialog& summary,
                  platform::FileSystem& files)
-    : settings_(settings),
-      services_(services),
-      summary_(summary),
-      files_(files),
-      work_([this](const QString& text) { ShowProgress(text); }) {
+    : settings_(settings), services_(services), summary_(summary), files_(files), work_() {
     setObjectName("frmMain");
     SetAccessibleRole(*this, QAccessible::Window);  // a plain widget would be a mere filler
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -213,9 +176,9 @@ void frmMain::BuildBanner() {
 void frmMain::BuildActionImages() {
     frmButtons_ = MakeFrame(this, "frmButtons", FromTwips(105, 435, 5535, 780), "");
     imgSplit_ = MakeImageButton(frmButtons_, "imgSplit", FromTwips(615, 225, 1905, 495),
-                                "break.svg", "Break the file");
+                                "break.svg", texts::kSplitTip);
     ImgJoin_ = MakeImageButton(frmButtons_, "ImgJoin", FromTwips(2835, 225, 1905, 495), "join.svg",
-                               "Join the file");
+                               texts::kJoinTip);
 }
 
 void frmMain::BuildChoosers() {
@@ -223,27 +186,27 @@ void frmMain::BuildChoosers() {
     const QFont captionFont = SansFont(kFieldPoints, true);
     const QFont fieldFont = SansFont(kFieldPoints);
 
-    lblFile_ = MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), kFileCaption);
+    lblFile_ = MakeLabel(framOpen_, "lblFile", FromTwips(360, 240, 2535, 375), texts::kFileCaption);
     lblFile_->setFont(captionFont);
     txtFileName_ = MakeField(framOpen_, "txtFileName", FromTwips(360, 600, 4095, 375), fieldFont);
-    cmdOpenFile_ =
-        MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375), "open_file.svg",
-                          "Click this button to choose the file to split or join");
+    cmdOpenFile_ = MakePictureButton(framOpen_, "cmdOpenFile", FromTwips(4560, 600, 615, 375),
+                                     "open_file.svg", texts::kOpenFileTip);
 
-    lblFolder_ = MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), kFolderCaption);
+    lblFolder_ =
+        MakeLabel(framOpen_, "lblFolder", FromTwips(360, 1200, 2535, 375), texts::kFolderCaption);
     lblFolder_->setFont(captionFont);
     txtFolder_ = MakeField(framOpen_, "txtFolder", FromTwips(375, 1560, 4095, 375), fieldFont);
-    cmdOpenFolder_ =
-        MakePictureButton(framOpen_, "cmdOpenFolder", FromTwips(4560, 1560, 615, 375),
-                          "open_folder.svg", "The folder where the split file should be saved");
+    cmdOpenFolder_ = MakePictureButton(framOpen_, "cmdOpenFolder", FromTwips(4560, 1560, 615, 375),
+                                       "open_folder.svg", texts::kOpenFolderTip);
 }
 
 void frmMain::BuildOutputOptions() {
     frmOutputSize_ =
-        MakeFrame(this, "frmOutputSize", FromTwips(120, 3555, 5535, 1425), "Output Options");
+        MakeFrame(this, "frmOutputSize", FromTwips(120, 3555, 5535, 1425 + kRecoveryRowTwips),
+                  texts::kOutputOptionsCaption);
 
     lblOutPutFileSize_ = MakeLabel(frmOutputSize_, "lblOutPutFileSize",
-                                   FromTwips(360, 360, 1305, 270), "File Size :");
+                                   FromTwips(360, 360, 1305, 270), texts::kFileSizeCaption);
     SetTextColour(*lblOutPutFileSize_, Qt::black);
 
     lstFormat_ = Make<QListWidget>(frmOutputSize_, "lstFormat", FromTwips(1965, 375, 3480, 300));
@@ -255,33 +218,42 @@ void frmMain::BuildOutputOptions() {
     lstFormat_->setTextElideMode(Qt::ElideNone);  // entries wider than the list are cut off
 
     lblFileChunk_ = MakeLabel(frmOutputSize_, "lblFileChunk", FromTwips(360, 720, 1830, 270),
-                              "Split Size ( Bytes) : ");
+                              texts::kChunkCaption);
     txtFileChunk_ = MakeField(frmOutputSize_, "txtFileChunk", FromTwips(1965, 705, 1335, 300),
                               FixedFont(kFieldPoints));
     txtFileChunk_->setText(QString::number(kDefaultChunkSize));
     QPalette chunkPalette = txtFileChunk_->palette();
     chunkPalette.setColor(QPalette::Disabled, QPalette::Base, Qt::white);  // only the text greys
     txtFileChunk_->setPalette(chunkPalette);
-    txtFileChunk_->setToolTip(
-        Text("Choose the file chunk size. Chunk size is the size of the file pieces. The input "
-             "file will be broken into pieces of this size. "));
+    txtFileChunk_->setToolTip(Text(texts::kChunkTip));
 
     chkBatchFile_ =
         Make<QCheckBox>(frmOutputSize_, "chkBatchFile", FromTwips(405, 1065, 4890, 285));
-    chkBatchFile_->setText(Text("  Generate Batch file for merging."));
+    chkBatchFile_->setText(Text(texts::kBatchCaption));
     PaintWhite(*chkBatchFile_);
+
+    // The recovery row: its caption in the captions' column, its number in the fields' column.
+    lblRecovery_ = MakeLabel(frmOutputSize_, "lblRecovery", FromTwips(360, 1410, 1830, 270),
+                             texts::kRecoveryCaption);
+    spnRecovery_ = Make<QSpinBox>(frmOutputSize_, "spnRecovery", FromTwips(1965, 1395, 735, 300));
+    spnRecovery_->setFont(FixedFont(kFieldPoints));
+    spnRecovery_->setRange(0, static_cast<int>(kMaxRecoveryPieces));
+    spnRecovery_->setValue(0);
+    spnRecovery_->setToolTip(Text(texts::kRecoveryTip));
+    lblRecovery_->setBuddy(spnRecovery_);
 }
 
 void frmMain::BuildHelpAndExit() {
-    framButon_ = MakeFrame(this, "framButon", FromTwips(120, 4965, 5535, 855), "");
+    framButon_ =
+        MakeFrame(this, "framButon", FromTwips(120, 4965 + kRecoveryRowTwips, 5535, 855), "");
     imgHelp_ =
         MakeImageButton(framButon_, "imgHelp", FromTwips(2370, 210, 1365, 585), "help.svg", "");
     imgExit_ = MakeImageButton(framButon_, "imgExit", FromTwips(3855, 210, 1365, 585), "exit.svg",
-                               "Exit Tessel");
+                               texts::kExitTip);
 }
 
 void frmMain::BuildStatusAndLink() {
-    Picture1_ = Make<QFrame>(this, "Picture1", FromTwips(150, 5925, 5520, 255));
+    Picture1_ = Make<QFrame>(this, "Picture1", FromTwips(150, 5925 + kRecoveryRowTwips, 5520, 255));
     Picture1_->setFrameStyle(QFrame::Box | QFrame::Plain);
     QPalette stripPalette = Picture1_->palette();
     stripPalette.setColor(QPalette::WindowText, kStripLineColour);
@@ -290,13 +262,15 @@ void frmMain::BuildStatusAndLink() {
     // A screen reader's "speak status bar" command looks for a status bar in the window.
     SetAccessibleRole(*Picture1_, QAccessible::StatusBar);
 
-    lblStatus_ = MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 5340, 255), kStartStatus);
+    lblStatus_ =
+        MakeLabel(Picture1_, "lblStatus", FromTwips(165, 15, 5340, 255), texts::kStartStatus);
     lblStatus_->setFont(SansFont(kStatusPoints, true));
     SetTextColour(*lblStatus_, kStatusTextColour);
     // What a screen reader reads out when it appears: see SetStatus.
     SetAccessibleRole(*lblStatus_, QAccessible::Notification);
 
-    lblURL_ = Make<ImageButton>(this, "lblURL", FromTwips(4035, 6255, 1620, 255));
+    lblURL_ =
+        Make<ImageButton>(this, "lblURL", FromTwips(4035, 6255 + kRecoveryRowTwips, 1620, 255));
     lblURL_->setText(Text(kLinkCaption));
     lblURL_->setFont(SansFont(kStatusPoints, false, true));
     SetAccessibleRole(*lblURL_, QAccessible::Link);
@@ -307,8 +281,9 @@ void frmMain::SetTabOrder() {
     // The inputs in the design's order, then the images and the link, which take the focus
     // from the keyboard only; frames and plain labels never take it.
     QWidget* const order[] = {txtFileName_, cmdOpenFile_,  txtFolder_,    cmdOpenFolder_,
-                              lstFormat_,   txtFileChunk_, chkBatchFile_, imgSplit_,
-                              ImgJoin_,     imgHelp_,      imgExit_,      lblURL_};
+                              lstFormat_,   txtFileChunk_, chkBatchFile_, spnRecovery_,
+                              imgSplit_,    ImgJoin_,      imgHelp_,      imgExit_,
+                              lblURL_};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -322,6 +297,8 @@ void frmMain::ConnectReactions() {
     connect(ImgJoin_, &ImageButton::clicked, this, &frmMain::Join);
     connect(imgHelp_, &ImageButton::clicked, this, &frmMain::ShowHelp);
     connect(imgExit_, &ImageButton::clicked, this, &frmMain::EndProgram);
+    connect(&work_, &BackgroundOperation::Progress, this, &frmMain::ShowProgress);
+    connect(&work_, &BackgroundOperation::Finished, this, &frmMain::StepFinished);
     connect(lblURL_, &ImageButton::clicked, this,
             [this] { modMain::OpenWebSite(services_.shell); });
 }
@@ -342,15 +319,16 @@ void frmMain::StartupInitialisation() {
 }
 
 void frmMain::ChooseFile() {
-    const auto chosen = services_.dialogs.ChooseFile(
-        this, Text(kChooseFileTitle), Text(kChooseFileFolder), Text(kChooseFileFilter));
-    if (chosen) txtFileName_->setText(TrimBlanks(*chosen));
+    const auto chosen =
+        services_.dialogs.ChooseFile(this, Text(texts::kChooseFileTitle), Text(kChooseFileFolder),
+                                     Text(texts::kChooseFileFilter));
+    if (chosen) txtFileName_->setText(FromSystemText(TrimSpaces(ToSystemPath(*chosen))));
 }
 
 void frmMain::ChooseFolder() {
     txtFolder_->setFocus();
-    const auto chosen =
-        services_.dialogs.ChooseFolder(this, Text(kChooseFolderTitle), Text(kChooseFolderRoot));
+    const auto chosen = services_.dialogs.ChooseFolder(this, Text(texts::kChooseFolderTitle),
+                                                       Text(kChooseFolderRoot));
     if (chosen) txtFolder_->setText(*chosen);
 }
 
@@ -397,100 +375,117 @@ void frmMain::DescribeChosenSize() {
 }
 
 void frmMain::Split() {
-    if (work_.Running()) return;  // one operation at a time
-    const std::string folder = CutAtNul(ToSystemPath(txtFolder_->text()));
-    if (IsBlank(folder)) {
-        // The pieces would otherwise go to the root of the file system.
-        SetStatus(Text(texts::kChooseOutputFolder));
+    if (operating_) return;  // one operation at a time
+    const SplitFields fields{ToSystemPath(txtFileName_->text()), ToSystemPath(txtFolder_->text()),
+                             txtFileChunk_->text().toStdString(), spnRecovery_->value(),
+                             chkBatchFile_->isChecked()};
+    auto started = StartSplit(settings_, fields);
+    if (const auto* refusal = std::get_if<std::string>(&started)) {
+        SetStatus(FromSystemText(*refusal));
         return;
     }
-    settings_.OutputFolder = folder;
-    const auto chunkSize = ParseChunkSize(CutAtNul(txtFileChunk_->text().toStdString()));
-    if (!chunkSize) {
-        // Refused before the engine runs: nothing is written, not even a batch file, which
-        // would list the piece count of an earlier split.
-        SetStatus(Text(kSplitSizeRefused));
-        return;
-    }
-    settings_.ChunkSize = *chunkSize;
-    const std::string fileName = ToSystemPath(txtFileName_->text());
-
-    const SplitCheck check = CheckSplit(SplitRequestFrom(settings_, fileName), files_);
-    if (check.pieceCount) settings_.PieceCount = *check.pieceCount;
-    TakeReport(settings_, check.report);
-    if (!check.plan) {
-        ShowEngineStatus();
-        if (chkBatchFile_->isChecked() && check.report.outcome != Outcome::Refused)
-            WriteMergeBatch(settings_, fileName, files_);
-        return;
-    }
-    summary_.ShowModal(settings_.InfoMessage);
-    auto report = std::make_shared<Report>();
-    RunInBackground(
-        texts::kSplitting, check.plan->size,
-        [this, plan = *check.plan, report](const OperationControl& control) {
-            *report = WriteSplit(plan, control, files_).report;
-            return report->outcome;
-        },
-        [this, fileName, report](Outcome outcome) {
-            TakeReport(settings_, *report);
-            SplitDone(outcome, fileName);
-        });
+    splitJob_ = std::get<SplitJob>(std::move(started));
+    const double pieceCount = settings_.PieceCount;
+    RunStep(Step::CheckSplit, nullptr, 0, [this, pieceCount](const OperationControl&) {
+        splitChecked_ = CheckSplitStep(*splitJob_, pieceCount, files_);
+    });
 }
 
-void frmMain::SplitDone(Outcome outcome, const std::string& fileName) {
+void frmMain::SplitChecked() {
+    const auto summary = TakeSplitChecked(settings_, *splitChecked_);
+    if (!summary || work_.CancelAsked()) {
+        if (summary) settings_.StatusMessage = messages::kSplitCancelled;
+        ShowEngineStatus();
+        return EndOperation();
+    }
+    summary_.ShowModal(*summary);
+    const SplitPlan plan = *splitChecked_->check.plan;
+    const double pieceCount = settings_.PieceCount;
+    RunStep(Step::WriteSplit, texts::kSplitting, plan.size,
+            [this, plan, pieceCount](const OperationControl& control) {
+                splitWritten_ = WriteSplitStep(*splitJob_, plan, pieceCount, control, files_);
+            });
+}
+
+void frmMain::SplitWritten() {
+    TakeSplitWritten(settings_, *splitWritten_);
     ShowEngineStatus();
-    // A cancelled split took its pieces back: a batch file would list pieces that are gone.
-    if (outcome != Outcome::Cancelled && chkBatchFile_->isChecked())
-        WriteMergeBatch(settings_, fileName, files_);
+    EndOperation();
 }
 
 void frmMain::Join() {
-    if (work_.Running()) return;
-    const JoinCheck check =
-        CheckJoin(JoinRequestFrom(settings_, ToSystemPath(txtFileName_->text())), files_);
-    TakeReport(settings_, check.report);
-    if (!check.plan) {
+    if (operating_) return;
+    const JoinRequest request = JoinRequestFrom(settings_, ToSystemPath(txtFileName_->text()));
+    RunStep(Step::CheckJoin, nullptr, 0,
+            [this, request](const OperationControl&) { joinCheck_ = CheckJoin(request, files_); });
+}
+
+void frmMain::JoinChecked() {
+    const auto question = TakeJoinChecked(settings_, *joinCheck_);
+    if (!joinCheck_->plan) {
         ShowEngineStatus();
-        return;
+        return EndOperation();
     }
-    if (!MayReplace(*check.plan)) {
+    if (work_.CancelAsked() || (question && !MayReplace(*question))) {
         SetStatus(Text(messages::kJoinCancelled));
-        return;
+        return EndOperation();
     }
-    auto report = std::make_shared<Report>();
-    RunInBackground(
-        texts::kJoining, check.plan->total,
-        [this, plan = *check.plan, report](const OperationControl& control) {
-            *report = WriteJoin(plan, control, files_).report;
-            return report->outcome;
-        },
-        [this, report](Outcome) {
-            TakeReport(settings_, *report);
-            ShowEngineStatus();
-        });
+    const JoinPlan plan = *joinCheck_->plan;
+    RunStep(Step::WriteJoin, texts::kJoining, plan.total,
+            [this, plan](const OperationControl& control) {
+                joinResult_ = WriteJoin(plan, control, files_);
+            });
 }
 
-// A target that holds data is replaced only when the user says so; an empty one (the
-// placeholder a split leaves) or a missing one is joined without a question.
-bool frmMain::MayReplace(const JoinPlan& plan) {
-    if (plan.existingLength.value_or(0) <= 0) return true;
-    const QString question = Text(texts::kReplaceQuestion)
-                                 .arg(FromSystemText(FileNamePart(plan.request.targetPath)),
-                                      QString::number(*plan.existingLength));
+void frmMain::JoinWritten() {
+    TakeReport(settings_, joinResult_->report);
+    ShowEngineStatus();
+    EndOperation();
+}
+
+// A target that holds data is replaced only when the user says so.
+bool frmMain::MayReplace(const ReplaceQuestion& question) {
+    const QString text = Text(texts::kReplaceQuestion)
+                             .arg(FromSystemText(question.name), QString::number(question.length));
     return services_.dialogs.AskToReplace(
-        this, {Text(kCaption), question, Text(texts::kReplaceButton), Text(texts::kKeepButton)});
+        this, {Text(kCaption), text, Text(texts::kReplaceButton), Text(texts::kKeepButton)});
 }
 
-void frmMain::RunInBackground(const char* doing, std::int64_t totalBytes,
-                              BackgroundOperation::Work work, std::function<void(Outcome)> then) {
-    ShutInputs();
-    work_.Start(Text(doing), totalBytes, std::move(work),
-                [this, then = std::move(then)](Outcome outcome) {
-                    ReopenInputs();
-                    then(outcome);
-                    if (std::exchange(endWhenDone_, false)) services_.program.EndProgram();
-                });
+void frmMain::RunStep(Step next, const char* doing, std::int64_t totalBytes,
+                      BackgroundOperation::Work work) {
+    if (!operating_) {
+        operating_ = true;
+        work_.Begin();
+        ShutInputs();
+    }
+    step_ = next;
+    work_.Start(doing == nullptr ? QString() : Text(doing), totalBytes, std::move(work));
+}
+
+void frmMain::StepFinished() {
+    switch (std::exchange(step_, Step::None)) {
+        case Step::CheckSplit:
+            return SplitChecked();
+        case Step::WriteSplit:
+            return SplitWritten();
+        case Step::CheckJoin:
+            return JoinChecked();
+        case Step::WriteJoin:
+            return JoinWritten();
+        case Step::None:
+            return;
+    }
+}
+
+void frmMain::EndOperation() {
+    operating_ = false;
+    ReopenInputs();
+    splitJob_.reset();
+    splitChecked_.reset();
+    splitWritten_.reset();
+    joinCheck_.reset();
+    joinResult_.reset();
+    if (std::exchange(endWhenDone_, false)) services_.program.EndProgram();
 }
 
 // While the engine works the window takes no new work: the controls that start or shape one
@@ -501,7 +496,7 @@ void frmMain::ShutInputs() {
     focusBefore_ = focusWidget();
     setFocus();
     QWidget* const inputs[] = {imgSplit_,  ImgJoin_,   cmdOpenFile_,  cmdOpenFolder_, txtFileName_,
-                               txtFolder_, lstFormat_, txtFileChunk_, chkBatchFile_};
+                               txtFolder_, lstFormat_, txtFileChunk_, chkBatchFile_,  spnRecovery_};
     shutInputs_.clear();
     for (QWidget* input : inputs) {
         shutInputs_.emplace_back(input, input->isEnabled());
@@ -544,7 +539,7 @@ void frmMain::ShowHelp() {
 // Ends the program at once, or, while the engine works, once it has been cancelled, has taken
 // back what it wrote and the status line says so.
 void frmMain::EndProgram() {
-    if (!work_.Running()) {
+    if (!operating_) {
         services_.program.EndProgram();
         return;
     }
@@ -555,7 +550,7 @@ void frmMain::EndProgram() {
 // Esc anywhere in the window stops a running split or join: a key that no control takes comes
 // up to the window. This holds also where the desktop has not made the window the active one.
 void frmMain::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && work_.Running()) {
+    if (event->key() == Qt::Key_Escape && operating_) {
         work_.Cancel();
         event->accept();
         return;
@@ -566,7 +561,7 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 void frmMain::closeEvent(QCloseEvent* event) {
     // Closing the window by any means ends the program, like the Exit image; during an
     // operation the window stays until the clean-up is over.
-    if (work_.Running())
+    if (operating_)
         event->ignore();
     else
         event->accept();
@@ -574,13 +569,13 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (work_.Running()) return;  // refused: the file field is shut
+    if (operating_) return;  // refused: the file field is shut
     const auto* mime = event->mimeData();
     if (mime->hasUrls() && mime->urls().constFirst().isLocalFile()) event->acceptProposedAction();
 }
 
 void frmMain::dropEvent(QDropEvent* event) {
-    if (work_.Running()) return;
+    if (operating_) return;
     const auto* mime = event->mimeData();
     if (!mime->hasUrls() || !mime->urls().constFirst().isLocalFile()) return;
     txtFileName_->setText(QDir::toNativeSeparators(mime->urls().constFirst().toLocalFile()));

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "ui/background_operation.h"
 #include "ui/dlg_info.h"
+#include "ui/reactions.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -26,14 +27,11 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 namespace tessel::ui {
 
 class ImageButton;
-
-// The status line's answer to a split size that is not a whole number of bytes.
-inline constexpr char kSplitSizeRefused[] =
-    "Error - The split size must be a whole number of bytes";
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -71,10 +69,15 @@ class frmMain : public QWidget {
     void TakeChosenPreset();
     void FocusChunkField();
     void DescribeChosenSize();
+    // A split or a join goes in steps, each on the worker: its check, then (once the window has
+    // shown the summary or asked before replacing a file) its writing.
     void Split();
-    void SplitDone(Outcome outcome, const std::string& fileName);
+    void SplitChecked();
+    void SplitWritten();
     void Join();
-    bool MayReplace(const JoinPlan& plan);
+    void JoinChecked();
+    void JoinWritten();
+    bool MayReplace(const ReplaceQuestion& question);
     void ShowHelp();
     void EndProgram();
 
@@ -85,10 +88,14 @@ class frmMain : public QWidget {
     void ShowProgress(const QString& text);
     void ShowEngineStatus();
 
-    // Runs an engine's writing step in the background with the window's inputs shut, then
-    // `then` with its outcome.
-    void RunInBackground(const char* doing, std::int64_t totalBytes, BackgroundOperation::Work work,
-                         std::function<void(Outcome)> then);
+    // Runs a step on the worker (the inputs shut from the first step of an operation on); its
+    // Finished goes on with `next`. `doing` names a step that shows its progress.
+    enum class Step { None, CheckSplit, WriteSplit, CheckJoin, WriteJoin };
+    void RunStep(Step next, const char* doing, std::int64_t totalBytes,
+                 BackgroundOperation::Work work);
+    void StepFinished();
+    // Ends an operation: the inputs open again, and the program ends where Exit was asked.
+    void EndOperation();
     void ShutInputs();
     void ReopenInputs();
 
@@ -97,6 +104,15 @@ class frmMain : public QWidget {
     InfoDialog& summary_;
     platform::FileSystem& files_;
     BackgroundOperation work_;
+    bool operating_ = false;  // from an operation's first step to its end
+    Step step_ = Step::None;
+    // What the steps of the running operation hand to each other; each written on the worker
+    // and read on the window's thread once its step has finished.
+    std::optional<SplitJob> splitJob_;
+    std::optional<tessel::ui::SplitChecked> splitChecked_;
+    std::optional<tessel::ui::SplitWritten> splitWritten_;
+    std::optional<JoinCheck> joinCheck_;
+    std::optional<JoinResult> joinResult_;
     // The inputs shut while the engine works, each with whether it was enabled before.
     std::vector<std::pair<QPointer<QWidget>, bool>> shutInputs_;
     QPointer<QWidget> focusBefore_;
@@ -121,6 +137,8 @@ class frmMain : public QWidget {
     QLabel* lblFileChunk_ = nullptr;
     QLineEdit* txtFileChunk_ = nullptr;
     QCheckBox* chkBatchFile_ = nullptr;
+    QLabel* lblRecovery_ = nullptr;
+    QSpinBox* spnRecovery_ = nullptr;
     QGroupBox* framButon_ = nullptr;
     ImageButton* imgHelp_ = nullptr;
     ImageButton* imgExit_ = nullptr;

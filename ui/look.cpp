@@ -76,9 +76,16 @@ void CentreOnPrimaryScreen(QWidget& window) {
 
 QFont StatusFont(const QString& text, int width) {
     constexpr double kStep = 0.25;
+    const auto fits = [&](const QFont& font) {
+        return QFontMetrics(font).horizontalAdvance(text) <= width;
+    };
+    // Bold, a little smaller where needed; the longest texts in regular weight, smaller still.
     QFont font = SansFont(kStatusPoints, true);
-    while (QFontMetrics(font).horizontalAdvance(text) > width &&
-           font.pointSizeF() - kStep >= kSmallestStatusPoints)
+    while (!fits(font) && font.pointSizeF() - kStep >= kSmallestBoldStatusPoints)
+        font.setPointSizeF(font.pointSizeF() - kStep);
+    if (fits(font)) return font;
+    font.setBold(false);
+    while (!fits(font) && font.pointSizeF() - kStep >= kSmallestStatusPoints)
         font.setPointSizeF(font.pointSizeF() - kStep);
     return font;
 }

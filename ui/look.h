@@ -34,10 +34,12 @@ void PrepareApplication();
 
 QFont SansFont(double points, bool bold = false, bool underline = false);
 
-// The status line's font for `text` in a line `width` pixels wide: bold at its usual size, and a
-// little smaller (never below kSmallestStatusPoints) for a text that would not fit otherwise.
+// The status line's font for `text` in a line `width` pixels wide: bold at its usual size, a
+// little smaller (never below kSmallestBoldStatusPoints) for a text that would not fit otherwise,
+// and for the longest texts regular, smaller still (never below kSmallestStatusPoints).
 inline constexpr double kStatusPoints = 8.25;
-inline constexpr double kSmallestStatusPoints = 7.5;
+inline constexpr double kSmallestBoldStatusPoints = 7.5;
+inline constexpr double kSmallestStatusPoints = 7.0;
 QFont StatusFont(const QString& text, int width);
 QFont FixedFont(double points);
 

@@ -2,11 +2,13 @@
 // process, with its output, its exit statuses, its files, signals and a terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +38,32 @@ std::string Piece(const std::string& base, std::int64_t n) {
     return PieceName(base, n, kDefaultPieceExtension);
 }
 
+std::string RecoveryPiece(const std::string& base, std::int64_t j) {
+    return RecoveryPieceName(base, j, kDefaultPieceExtension);
+}
+
 std::string List(const std::string& base) {
     return base + product::kChecksumSuffix;
+}
+
+// A piece damaged as a worn medium damages it: one byte changed, its length kept.
+void FlipByte(const std::string& path, std::int64_t offset) {
+    auto bytes = ReadFile(path);
+    bytes.at(static_cast<std::size_t>(offset)) ^= 0x5a;
+    WriteFile(path, bytes);
+}
+
+// Every file in a folder and its bytes, to show that nothing was written.
+std::map<std::string, std::vector<char>> ContentsOf(const fs::path& folder) {
+    std::map<std::string, std::vector<char>> contents;
+    for (const auto& entry : fs::directory_iterator(folder))
+        contents[entry.path().filename().string()] = ReadFile(entry.path().string());
+    return contents;
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
 // The names in a folder and below it, sorted, to show that nothing was added or taken away.
@@ -63,6 +89,21 @@ std::string ChunkField(std::int64_t bytes) {
 void MakeSparse(const std::string& path, std::int64_t size) {
     WriteFile(path, {});
     fs::resize_file(path, static_cast<std::uintmax_t>(size));
+}
+
+// Four sparse pieces of zeros of `pieceBytes` each, quick to make and slow to read, and their
+// list in the format of sha256sum, in `folder`.
+void MakeSparseSet(const std::string& folder, std::int64_t pieceBytes) {
+    constexpr int kPieces = 4;
+    fs::create_directory(folder);
+    for (int n = 1; n <= kPieces; ++n) MakeSparse(folder + "/" + Piece("big.bin", n), pieceBytes);
+    const auto digest = RunTool(folder, {"sha256sum", Piece("big.bin", 1)});
+    ASSERT_EQ(digest.exitCode, 0) << digest.output;
+    std::string list;
+    for (int n = 1; n <= kPieces; ++n)
+        list +=
+            digest.output.substr(0, digest.output.find(' ')) + "  " + Piece("big.bin", n) + "\n";
+    WriteFile(folder + "/" + List("big.bin"), {list.begin(), list.end()});
 }
 
 std::string Listing(const fs::path& folder) {
@@ -153,13 +194,38 @@ TEST_F(CliTest, RoundTripWithEveryOption) {
             << text;
     }
 
-    // The batch file lists the pieces, and only those.
-    run = Cli({"split", "report.doc", "--size", "1000000", "--output", "batch", "--batch"});
+    // Recovery pieces: the summary's line on them, each as long as the longest piece and
+    // listed after the pieces; joined from a recovery piece's name.
+    run = Cli(
+        {"split", "report.doc", "--size", "1000000", "--output", "recovery", "--recovery", "2"});
     EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "Selected File : report.doc\nSize of file  : 3000000 bytes  \n"
+              " This will require 3 Files.\n Plus 2 recovery pieces of 1000000 bytes each.\n"
+              "Successfully broken file into pieces\n");
+    for (int j = 1; j <= 2; ++j)
+        EXPECT_EQ(fs::file_size(At("recovery/" + RecoveryPiece("report.doc", j))), 1'000'000u);
+    EXPECT_FALSE(fs::exists(At("recovery/" + RecoveryPiece("report.doc", 3))));
+    const auto list = ReadFile(At("recovery/" + List("report.doc")));
+    const std::string listText(list.begin(), list.end());
+    EXPECT_TRUE(listText.ends_with("  " + RecoveryPiece("report.doc", 2) + "\n")) << listText;
+    run = Cli({"join", "recovery/" + RecoveryPiece("report.doc", 1)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "The Files have been successfully joined and verified\n");
+    EXPECT_EQ(ReadFile(At("recovery/report.doc")), original);
+
+    // The batch file lists the pieces, and only those: no recovery piece.
+    run = Cli(
+        {"split", "report.doc", "--size", "1000000", "--output", "batch", "--batch", "-r", "1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n Plus 1 recovery piece of 1000000 bytes.\n"), std::string::npos)
+        << run.out;
+    EXPECT_TRUE(fs::exists(At("batch/" + RecoveryPiece("report.doc", 1))));
     const auto batch = ReadFile(At("batch/report.doc.bat"));
     const std::string batchText(batch.begin(), batch.end());
     EXPECT_NE(batchText.find(Piece("report.doc", 3)), std::string::npos) << batchText;
     EXPECT_EQ(batchText.find(Piece("report.doc", 4)), std::string::npos) << batchText;
+    EXPECT_EQ(batchText.find(".R1"), std::string::npos) << batchText;
 
     // Without --output the pieces go to Tessel in the home folder, in preset 1's size.
     run = Cli({"split", At("report.doc")});
@@ -228,6 +294,252 @@ TEST_F(CliTest, FailuresTellTheEngineTextsAndWriteTheBatchFileAsTheWindowDoes) {
     EXPECT_EQ(NamesIn(temp_.path()), withoutPiece);
 }
 
+// report.doc in three pieces of 1 MiB (the last shorter) with two recovery pieces, in "set", and
+// a copy of them in "pristine" that puts the set back as it was written.
+class CliSetTest : public CliTest {
+  protected:
+    static constexpr std::int64_t kLastPiece = kInputSize - 2 * (1 << 20);
+    static constexpr char kTooManyLost[] =
+        "tessel-cli: Error - 3 pieces are missing or damaged, at most 2 can be rebuilt\n"
+        "tessel-cli: Tessel could not join pieces into a file [set/report.doc].\n";
+
+    void SetUp() override {
+        original_ = WritePattern(At("report.doc"), kInputSize);
+        const auto split = Cli({"split", "-q", "report.doc", "-s", "1M", "-o", "set", "-r", "2"});
+        ASSERT_EQ(split.status, 0) << split.err;
+        fs::copy(At("set"), At("pristine"));
+    }
+    void Restore() const {
+        fs::remove_all(At("set"));
+        fs::copy(At("pristine"), At("set"));
+    }
+    std::string InSet(const std::string& name) const { return At("set/" + name); }
+
+    // verify's lines for the pieces 1 to 3 and then the recovery pieces, one word each, with
+    // the paths in `folder` as given.
+    static std::string Lines(const std::string& folder, const std::vector<std::string>& words) {
+        constexpr std::int64_t kPieces = 3;
+        std::string lines;
+        for (std::int64_t i = 0; i < std::ssize(words); ++i) {
+            const auto name = i < kPieces ? Piece("report.doc", i + 1)
+                                          : RecoveryPiece("report.doc", i - kPieces + 1);
+            lines += folder + name + ": " + words[static_cast<std::size_t>(i)] + "\n";
+        }
+        return lines;
+    }
+
+    std::vector<char> original_;
+};
+
+TEST_F(CliSetTest, VerifyTellsEveryPieceAndWhetherTheFileCanBeJoined) {
+    const std::vector<std::string> whole(5, "OK");
+    const auto pristine = ContentsOf(At("set"));
+    // A good set, whichever of its names is given: every line OK, and status 0.
+    for (const std::string& given :
+         {std::string("set/report.doc"), "set/" + Piece("report.doc", 2),
+          "set/" + RecoveryPiece("report.doc", 2), "set/" + List("report.doc")}) {
+        const auto run = Cli({"verify", given});
+        EXPECT_EQ(run.status, 0) << given << run.err;
+        EXPECT_EQ(run.err, "") << given;
+        EXPECT_EQ(run.out,
+                  Lines("set/", whole) + "set/report.doc can be joined: every piece is intact\n")
+            << given;
+    }
+    // Given without a folder: bare names, as sha256sum -c prints them in the pieces' folder.
+    CliPlace inSet = Place();
+    inSet.folder = At("set");
+    auto run = RunCli(inSet, {"verify", "report.doc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Lines("", whole) + "report.doc can be joined: every piece is intact\n");
+    run = Cli({"verify", "--quiet", "set/report.doc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(ContentsOf(At("set")), pristine);
+
+    struct Case {
+        std::string what;
+        std::function<void()> harm;
+        std::vector<std::string> words;
+        std::string verdict;
+    };
+    const std::vector<Case> cases = {
+        {"a missing piece",
+         [&] { fs::remove(InSet(Piece("report.doc", 2))); },
+         {"OK", "MISSING", "OK", "OK", "OK"},
+         " can be rebuilt from its recovery pieces: 1 piece is missing or damaged, at most 2 can "
+         "be rebuilt"},
+        {"a piece with a byte changed and one cut short",
+         [&] {
+             FlipByte(InSet(Piece("report.doc", 3)), kLastPiece - 1);
+             fs::resize_file(InSet(Piece("report.doc", 1)), 1000);
+         },
+         {"DAMAGED", "OK", "DAMAGED", "OK", "OK"},
+         " can be rebuilt from its recovery pieces: 2 pieces are missing or damaged, at most 2 can "
+         "be rebuilt"},
+        {"a damaged recovery piece",
+         [&] { FlipByte(InSet(RecoveryPiece("report.doc", 1)), 0); },
+         {"OK", "OK", "OK", "DAMAGED", "OK"},
+         " can be joined, but 1 recovery piece is missing or damaged"},
+        {"a recovery piece missing and one grown longer",
+         [&] {
+             fs::remove(InSet(RecoveryPiece("report.doc", 1)));
+             fs::resize_file(InSet(RecoveryPiece("report.doc", 2)), 1 << 21);
+         },
+         {"OK", "OK", "OK", "MISSING", "DAMAGED"},
+         " can be joined, but 2 recovery pieces are missing or damaged"},
+        {"more lost than the recovery pieces make up for",
+         [&] {
+             fs::remove(InSet(Piece("report.doc", 1)));
+             FlipByte(InSet(Piece("report.doc", 2)), 12345);
+             fs::remove(InSet(RecoveryPiece("report.doc", 2)));
+         },
+         {"MISSING", "DAMAGED", "OK", "OK", "MISSING"},
+         " cannot be joined: 3 pieces are missing or damaged, at most 2 can be rebuilt"},
+    };
+    for (const auto& [what, harm, words, verdict] : cases) {
+        Restore();
+        harm();
+        const auto harmed = ContentsOf(At("set"));
+        run = Cli({"verify", "set/report.doc"});
+        EXPECT_EQ(run.status, 1) << what;
+        EXPECT_EQ(run.err, "") << what;
+        EXPECT_EQ(run.out, Lines("set/", words) + "set/report.doc" + verdict + "\n") << what;
+        run = Cli({"verify", "-q", "set/" + Piece("report.doc", 3)});
+        EXPECT_EQ(run.status, 1) << what;
+        EXPECT_EQ(run.out + run.err, "") << what;
+        EXPECT_EQ(ContentsOf(At("set")), harmed) << what << ": verify wrote";
+    }
+
+    // A checksum file cut short by a line, and none at all: the engine's texts, no piece lines.
+    Restore();
+    auto list = ReadFile(InSet(List("report.doc")));
+    list.pop_back();
+    list.erase(std::find(list.rbegin(), list.rend(), '\n').base(), list.end());
+    WriteFile(InSet(List("report.doc")), list);
+    run = Cli({"verify", "set/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "tessel-cli: Error - The checksum file is incomplete\n"
+              "tessel-cli: Tessel could not join pieces into a file [set/report.doc].\n");
+    fs::remove(InSet(List("report.doc")));
+    run = Cli({"verify", "set/" + Piece("report.doc", 1)});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "tessel-cli: Error - The checksum file cannot be read\n"
+              "tessel-cli: Tessel could not join pieces into a file [set/report.doc].\n");
+
+    // A set written without recovery pieces: no rebuild to offer.
+    ASSERT_EQ(Cli({"split", "-q", "report.doc", "-s", "1M", "-o", "plain"}).status, 0);
+    fs::remove(At("plain/" + Piece("report.doc", 3)));
+    run = Cli({"verify", "plain/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, Lines("plain/", {"OK", "OK", "MISSING"}) +
+                           "plain/report.doc cannot be joined: 1 piece is missing or damaged\n");
+}
+
+TEST_F(CliSetTest, RepairWritesOnlyTheLostPiecesAnewAndTheJoinThenRebuildsNothing) {
+    const auto pristine = ContentsOf(At("pristine"));
+    fs::remove(InSet(Piece("report.doc", 2)));
+    FlipByte(InSet(RecoveryPiece("report.doc", 1)), 4096);
+    const std::vector<std::string> intact = {Piece("report.doc", 1), Piece("report.doc", 3),
+                                             RecoveryPiece("report.doc", 2)};
+    std::vector<std::pair<ino_t, fs::file_time_type>> intactFiles;
+    for (const auto& name : intact)
+        intactFiles.emplace_back(InodeOf(InSet(name)), fs::last_write_time(InSet(name)));
+
+    auto run = Cli({"repair", "set/" + List("report.doc")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "set/report.doc.2.BRK: REPAIRED\nset/report.doc.R1.BRK: REPAIRED\n"
+              "set/report.doc: 2 pieces repaired, every piece is intact\n");
+    EXPECT_EQ(ContentsOf(At("set")), pristine);
+    for (std::size_t i = 0; i < intact.size(); ++i) {
+        EXPECT_EQ(InodeOf(InSet(intact[i])), intactFiles[i].first) << intact[i];
+        EXPECT_EQ(fs::last_write_time(InSet(intact[i])), intactFiles[i].second) << intact[i];
+    }
+    EXPECT_EQ(fs::status(InSet(Piece("report.doc", 2))).permissions(),
+              fs::status(At("pristine/" + Piece("report.doc", 2))).permissions());
+
+    // Whole again: verify finds nothing, a join rebuilds nothing, a repair has nothing to do.
+    run = Cli({"verify", "set/report.doc"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    run = Cli({"join", "set/report.doc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "The Files have been successfully joined and verified\n");
+    EXPECT_EQ(ReadFile(InSet("report.doc")), original_);
+    const auto joined = ContentsOf(At("set"));
+    run = Cli({"repair", "set/report.doc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "set/report.doc: every piece is intact, nothing to repair\n");
+    EXPECT_EQ(ContentsOf(At("set")), joined);
+
+    // One piece cut short, quietly.
+    fs::resize_file(InSet(Piece("report.doc", 3)), 10);
+    run = Cli({"repair", "-q", "set/" + RecoveryPiece("report.doc", 1)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(ContentsOf(At("set")), joined);
+
+    // More lost than the recovery pieces make up for: refused, nothing written.
+    fs::remove(InSet(Piece("report.doc", 1)));
+    fs::remove(InSet(Piece("report.doc", 2)));
+    FlipByte(InSet(RecoveryPiece("report.doc", 2)), 7);
+    const auto harmed = ContentsOf(At("set"));
+    run = Cli({"repair", "set/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, kTooManyLost);
+    EXPECT_EQ(ContentsOf(At("set")), harmed);
+}
+
+TEST_F(CliSetTest, JoinRebuildsLostPiecesAndLeavesThePiecesAsTheyAre) {
+    fs::remove(InSet(Piece("report.doc", 1)));
+    auto run = Cli({"join", "set/" + Piece("report.doc", 3)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "The Files have been successfully joined and verified, 1 piece rebuilt\n");
+    EXPECT_EQ(ReadFile(InSet("report.doc")), original_);
+    EXPECT_FALSE(fs::exists(InSet(Piece("report.doc", 1))));
+
+    // Two lost, over the file just joined.
+    FlipByte(InSet(Piece("report.doc", 2)), 0);
+    run = Cli({"join", "--force", "set/report.doc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "The Files have been successfully joined and verified, 2 pieces rebuilt\n");
+    EXPECT_EQ(ReadFile(InSet("report.doc")), original_);
+    EXPECT_NE(ReadFile(InSet(Piece("report.doc", 2))),
+              ReadFile(At("pristine/" + Piece("report.doc", 2))));
+
+    // One more than the recovery pieces make up for: the file keeps its bytes.
+    fs::remove(InSet(RecoveryPiece("report.doc", 2)));
+    const std::vector<char> old = {'o', 'l', 'd'};
+    WriteFile(InSet("report.doc"), old);
+    const auto before = NamesIn(temp_.path());
+    run = Cli({"join", "--force", "set/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, kTooManyLost);
+    EXPECT_EQ(ReadFile(InSet("report.doc")), old);
+    EXPECT_EQ(NamesIn(temp_.path()), before);
+}
+
+// A set written without recovery pieces has nothing to rebuild a piece from: repair refuses,
+// and says so counting one piece as one.
+TEST_F(CliTest, RepairOfASetWithoutRecoveryPiecesRefusesInWordsThatFitOnePiece) {
+    WritePattern(At("report.doc"), kInputSize);
+    ASSERT_EQ(Cli({"split", "-q", "report.doc", "-s", "1M", "-o", "plain"}).status, 0);
+    fs::remove(At("plain/" + Piece("report.doc", 3)));
+    const auto before = NamesIn(temp_.path());
+    const auto run = Cli({"repair", "plain/report.doc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("tessel-cli: Error - ")) << run.err;
+    EXPECT_EQ(run.err.find("1 pieces"), std::string::npos) << run.err;
+    EXPECT_EQ(NamesIn(temp_.path()), before);
+}
+
 TEST_F(CliTest, SignalsStopASplitWhichTakesBackItsPieces) {
     MakeSparse(At("big.bin"), kLongInputSize);
     // Each run: the signal sent once piece 2 is begun (piece 1 written whole and flushed), and
@@ -261,18 +573,8 @@ TEST_F(CliTest, SignalsStopASplitWhichTakesBackItsPieces) {
     }
 }
 
-TEST_F(CliTest, SignalsStopAJoinWhichLeavesTheFileAsItWas) {
-    // Four sparse pieces of zeros and their list in the format of sha256sum.
-    constexpr int kPieces = 4;
-    fs::create_directory(At("set"));
-    for (int n = 1; n <= kPieces; ++n) MakeSparse(At("set/" + Piece("big.bin", n)), kGiB / 2);
-    const auto digest = RunTool(At("set"), {"sha256sum", Piece("big.bin", 1)});
-    ASSERT_EQ(digest.exitCode, 0) << digest.output;
-    std::string list;
-    for (int n = 1; n <= kPieces; ++n)
-        list +=
-            digest.output.substr(0, digest.output.find(' ')) + "  " + Piece("big.bin", n) + "\n";
-    WriteFile(At("set/" + List("big.bin")), {list.begin(), list.end()});
+TEST_F(CliTest, SignalsStopAJoinVerifyOrRepairAndNothingChanges) {
+    MakeSparseSet(At("set"), kGiB / 2);
     const std::vector<char> old = {'o', 'l', 'd'};
     WriteFile(At("set/big.bin"), old);
     const auto before = NamesIn(temp_.path());
@@ -287,6 +589,21 @@ TEST_F(CliTest, SignalsStopAJoinWhichLeavesTheFileAsItWas) {
         EXPECT_EQ(run.err, kJoinCancelled);
         EXPECT_EQ(ReadFile(At("set/big.bin")), old);
         EXPECT_EQ(NamesIn(temp_.path()), before);
+    }
+    // Stopped while they read the pieces: no verdict, nothing written.
+    for (const char* command : {"verify", "repair"}) {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            CliProcess check(Place(), {command, "set/big.bin"});
+            ASSERT_TRUE(WaitUntil([&] { return HasOpen(check.Pid(), Piece("big.bin", 2)); }));
+            check.Signal(signal);
+            const auto run = check.Finish();
+            EXPECT_EQ(run.status, 128 + signal) << command;
+            EXPECT_EQ(run.out, "") << command;
+            EXPECT_TRUE(run.err.starts_with("tessel-cli: ")) << command << run.err;
+            EXPECT_NE(run.err.find(" cancelled\n"), std::string::npos) << command << run.err;
+            EXPECT_EQ(ReadFile(At("set/big.bin")), old) << command;
+            EXPECT_EQ(NamesIn(temp_.path()), before) << command;
+        }
     }
 }
 
@@ -339,6 +656,27 @@ TEST_F(CliTest, ProgressShowsOnATerminalOnly) {
     run = split.Finish();
     EXPECT_EQ(run.status, 128 + SIGINT);
     EXPECT_EQ(run.err, kSplitCancelled);
+
+    // verify and repair show theirs while they read the pieces, and erase it before their
+    // lines: verify to its end, repair until its line shows.
+    MakeSparseSet(At("sparse"), kGiB / 4);
+    run = RunCliOnTerminal(Place(), {"verify", "sparse/big.bin"}, [](const std::string&, pid_t) {});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const auto drawn = run.out.rfind("\rChecking pieces... ");
+    ASSERT_NE(drawn, std::string::npos) << run.out;
+    const auto firstLine = run.out.find("sparse/big.bin.1.BRK: OK\r\n");
+    ASSERT_NE(firstLine, std::string::npos) << run.out;
+    EXPECT_LT(drawn, firstLine);
+    EXPECT_TRUE(run.out.substr(0, firstLine).ends_with("\r")) << "the line was not erased";
+    EXPECT_TRUE(run.out.ends_with("sparse/big.bin can be joined: every piece is intact\r\n"))
+        << run.out;
+    run = RunCliOnTerminal(Place(), {"repair", "sparse/big.bin"},
+                           [](const std::string& screen, pid_t pid) {
+                               if (screen.find("\rRepairing pieces... ") != std::string::npos)
+                                   ::kill(pid, SIGINT);
+                           });
+    EXPECT_EQ(run.status, 128 + SIGINT) << run.out;
+    EXPECT_NE(run.out.find("\rRepairing pieces... "), std::string::npos) << run.out;
 }
 
 TEST_F(CliTest, WrongUsageGivesStatusTwoAndNamesTheProblem) {
@@ -365,6 +703,12 @@ TEST_F(CliTest, WrongUsageGivesStatusTwoAndNamesTheProblem) {
         {{"split", "report.doc", "--preset", "custom"}, "'Custom' is no size"},
         {{"split", "report.doc", "--output", ""}, "--output"},
         {{"split", "report.doc", "--recovery", "17"}, "--recovery"},
+        {{"split", "report.doc", "--recovery", "-1"}, "--recovery"},
+        {{"split", "report.doc", "-r", "two"}, "--recovery"},
+        {{"verify"}, "NAME"},
+        {{"repair"}, "NAME"},
+        {{"verify", "report.doc", "--force"}, "--force"},
+        {{"repair", "report.doc", "other.doc"}, "other.doc"},
         {{"join", "report.doc", "--size", "1M"}, "--size"},
     };
     for (const auto& [arguments, problem] : cases) {
@@ -380,7 +724,7 @@ TEST_F(CliTest, WrongUsageGivesStatusTwoAndNamesTheProblem) {
     }
 }
 
-TEST_F(CliTest, HelpVersionAndTheCommandsStillToCome) {
+TEST_F(CliTest, HelpAndVersionDescribeEveryCommand) {
     auto run = Cli({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("tessel-cli (Tessel) ") + product::kVersion + "\n");
@@ -388,37 +732,31 @@ TEST_F(CliTest, HelpVersionAndTheCommandsStillToCome) {
     run = Cli({"--help"});
     EXPECT_EQ(run.status, 0);
     for (const char* command : {"split", "join", "verify", "repair"})
-        EXPECT_NE(run.out.find(command), std::string::npos) << command << "\n" << run.out;
-    run = Cli({"split", "--help"});
-    EXPECT_EQ(run.status, 0);
-    for (const char* text :
-         {"--size", "--preset", "--output", "--batch", "--recovery", "--quiet",
-          "700M is 734003200 bytes", "700MB is 700000000 bytes",
-          "   1  Diskette 3'5 High Density (1.44 MB)", "  13  DVD+R / DVD-R (4.7 GB)"})
-        EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
-    EXPECT_EQ(run.out.find("Custom"), std::string::npos) << run.out;
-    run = Cli({"join", "--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("--force"), std::string::npos) << run.out;
-    EXPECT_EQ(run.err, "");
-
-    // Registered and refused until the engine reads recovery pieces; nothing is written.
-    WritePattern(At("report.doc"), kInputSize);
-    const auto before = NamesIn(temp_.path());
-    for (const char* command : {"verify", "repair"}) {
-        run = Cli({command, "report.doc"});
-        EXPECT_EQ(run.status, 1) << command;
-        EXPECT_EQ(run.err, std::string("tessel-cli: ") + command +
-                               " needs recovery support in the engine\n");
+        EXPECT_NE(run.out.find("\n  " + std::string(command) + " "), std::string::npos)
+            << command << "\n"
+            << run.out;
+    EXPECT_EQ(run.out.find("not available"), std::string::npos) << run.out;
+    // Each command's own: its options, and what it prints.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> helps = {
+        {"split",
+         {"--size", "--preset", "--output", "--batch", "--recovery R:INT in [0 - 16]",
+          "FILE.R1.BRK", "--quiet", "700M is 734003200 bytes", "700MB is 700000000 bytes",
+          "   1  Diskette 3'5 High Density (1.44 MB)", "  13  DVD+R / DVD-R (4.7 GB)"}},
+        {"join", {"--force", "--quiet", "NAME.sha256", "recovery pieces"}},
+        {"verify",
+         {"--quiet", "NAME.sha256", "NAME.1.BRK: OK", "NAME.2.BRK: MISSING", "NAME.3.BRK: DAMAGED",
+          "NAME.R1.BRK", "Exit status: 0 when every piece is intact"}},
+        {"repair", {"--quiet", "NAME.sha256", "NAME.2.BRK: REPAIRED", "Exit status: 0"}},
+    };
+    for (const auto& [command, texts] : helps) {
+        run = Cli({command, "--help"});
+        EXPECT_EQ(run.status, 0) << command;
+        EXPECT_EQ(run.err, "") << command;
+        for (const auto& text : texts)
+            EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
     }
-    run = Cli({"split", "report.doc", "--recovery", "2"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "tessel-cli: split --recovery needs recovery support in the engine\n");
-    EXPECT_EQ(NamesIn(temp_.path()), before);
-    // None asked for is today's split.
-    run = Cli({"split", "report.doc", "--recovery", "0", "-o", "out", "-q"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(fs::exists(At("out/" + Piece("report.doc", 3))));
+    run = Cli({"split", "--help"});
+    EXPECT_EQ(run.out.find("Custom"), std::string::npos) << run.out;
 }
 
 TEST_F(CliTest, BashCompletionOffersCommandsOptionsAndPresets) {
@@ -429,6 +767,12 @@ TEST_F(CliTest, BashCompletionOffersCommandsOptionsAndPresets) {
         {"split --pr", "--preset"},
         {"split report.doc --b", "--batch"},
         {"join --f", "--force"},
+        {"split report.doc --rec", "--recovery"},
+        {"split --recovery ''", ""},
+        {"ver", "verify"},
+        {"verify --", "--quiet --help"},
+        {"repair -", "--quiet --help"},
+        {"rep", "repair"},
         {"split --preset ''", "1 2 3 4 5 6 7 8 9 10 11 12 13"},
         {"split --preset 1", "1 10 11 12 13"},
         {"split -o ho", "home"},

@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,25 @@ void PostKey(QWidget* target, Qt::Key key, const QString& text) {
                                 new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
 }
 
+// Runs `work` as one step of `operation`, handing its outcome to `done` once Finished comes.
+void RunStep(ui::BackgroundOperation& operation, const char* doing, std::int64_t total,
+             std::function<Outcome(const OperationControl&)> work,
+             std::function<void(Outcome)> done) {
+    auto outcome = std::make_shared<Outcome>(Outcome::Failed);
+    QObject::disconnect(&operation, &ui::BackgroundOperation::Finished, nullptr, nullptr);
+    QObject::connect(&operation, &ui::BackgroundOperation::Finished, &operation,
+                     [outcome, done = std::move(done)] { done(*outcome); });
+    operation.Start(doing, total, [outcome, work = std::move(work)](const OperationControl& c) {
+        *outcome = work(c);
+    });
+}
+
+// Collects the progress texts `operation` shows.
+void Collect(ui::BackgroundOperation& operation, QStringList& shown) {
+    QObject::connect(&operation, &ui::BackgroundOperation::Progress, &operation,
+                     [&shown](const QString& text) { shown << text; });
+}
+
 // Waits for the work's cancel flag, the way the engine looks at it between buffers.
 Outcome WaitForCancel(const OperationControl& control) {
     for (int i = 0; i < 2000 && !control.Cancelled(); ++i)
@@ -61,12 +81,13 @@ Outcome WaitForCancel(const OperationControl& control) {
 
 TEST(BackgroundOperation, WorksOnAnotherThreadAndHandsTheOutcomeBackOnTheWindowsThread) {
     QStringList shown;
-    ui::BackgroundOperation operation([&](const QString& text) { shown << text; });
+    ui::BackgroundOperation operation;
+    Collect(operation, shown);
     std::thread::id workedOn;
     std::thread::id doneOn;
     std::optional<Outcome> outcome;
-    operation.Start(
-        "Joining pieces...", 100,
+    RunStep(
+        operation, "Joining pieces...", 100,
         [&](const OperationControl& control) {
             workedOn = std::this_thread::get_id();
             control.progress(100, 100);
@@ -87,12 +108,13 @@ TEST(BackgroundOperation, WorksOnAnotherThreadAndHandsTheOutcomeBackOnTheWindows
 
 TEST(BackgroundOperation, ShowsProgressWithTheCancelHintAfterHalfASecondAndCancels) {
     QStringList shown;
-    ui::BackgroundOperation operation([&](const QString& text) { shown << text; });
+    ui::BackgroundOperation operation;
+    Collect(operation, shown);
     std::optional<Outcome> outcome;
     QElapsedTimer clock;
     clock.start();
-    operation.Start(
-        "Breaking file into pieces...", 1000,
+    RunStep(
+        operation, "Breaking file into pieces...", 1000,
         [](const OperationControl& control) {
             control.progress(420, 1000);
             return WaitForCancel(control);
@@ -112,8 +134,9 @@ TEST(BackgroundOperation, ShowsProgressWithTheCancelHintAfterHalfASecondAndCance
     outcome.reset();
     shown.clear();
     clock.restart();
-    operation.Start(
-        "Joining pieces...", 0,
+    operation.Begin();
+    RunStep(
+        operation, "Joining pieces...", 0,
         [](const OperationControl& control) { return WaitForCancel(control); },
         [&](Outcome result) { outcome = result; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, kWaitMilliseconds));
@@ -128,9 +151,9 @@ TEST(BackgroundOperation, ShowsProgressWithTheCancelHintAfterHalfASecondAndCance
 TEST(BackgroundOperation, GoingAwayCancelsTheWorkAndWaitsForItsCleanUp) {
     std::atomic<bool> cleanedUp = false;
     bool doneCalled = false;
-    auto operation = std::make_unique<ui::BackgroundOperation>([](const QString&) {});
-    operation->Start(
-        "Joining pieces...", 10,
+    auto operation = std::make_unique<ui::BackgroundOperation>();
+    RunStep(
+        *operation, "Joining pieces...", 10,
         [&](const OperationControl& control) {
             const Outcome outcome = WaitForCancel(control);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -161,7 +184,6 @@ class BusyWindowTest : public MainWindowTest {
         files.LetThrough(n - 1);
         ASSERT_TRUE(QTest::qWaitFor([&] { return files.ReadsAsked() >= n; }, kWaitMilliseconds));
     }
-    QString Status() { return Find<QLabel>("lblStatus")->text(); }
 
     TempFolder temp;
     const std::string input = temp / "data.bin";
@@ -279,6 +301,55 @@ TEST_F(BusyWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHi
     WaitForWork();
     EXPECT_EQ(Status(), messages::kJoinVerified);
     EXPECT_EQ(ReadFile(out + "/data.bin"), PatternBytes(4 * kMiB));
+}
+
+}  // namespace
+}  // namespace tessel::testing
+
+namespace tessel::testing {
+namespace {
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The checks of a split run on the worker too: held for two seconds on a slow medium, they leave
+// the window repainting and answering, and Esc meanwhile stops the split before the summary.
+TEST_F(BusyWindowTest, AHeldCheckLeavesTheWindowLiveAndEscStopsTheSplitBeforeItsSummary) {
+    WriteFile(input, PatternBytes(3000));
+    Fill("txtFileName", input);
+    Fill("txtFolder", out);
+    files.HoldLooks(true);
+    Click("imgSplit");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return files.LookHeld(); }, kWaitMilliseconds));
+
+    PaintCounter counter;
+    window->installEventFilter(&counter);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < 2000) {
+        window->update();
+        QTest::qWait(100);
+    }
+    EXPECT_GE(ticks, 20) << "the event loop went on";
+    EXPECT_GE(counter.paints, 10) << "the window was drawn again";
+    EXPECT_FALSE(Find<QWidget>("imgSplit")->isEnabled()) << "a second operation waits";
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    files.HoldLooks(false);
+    WaitForWork();
+    EXPECT_EQ(Status(), messages::kSplitCancelled);
+    EXPECT_TRUE(summary.shown.empty());
+    EXPECT_TRUE(Names(out).empty()) << "a split stopped at its check wrote something";
 }
 
 }  // namespace

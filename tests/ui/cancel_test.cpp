@@ -25,14 +25,6 @@ namespace fs = std::filesystem;
 constexpr int kWaitMilliseconds = 30000;
 constexpr int kPieces = 4;  // of 1000 bytes each: one read each
 
-std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    if (!fs::exists(folder)) return names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
 class CancelTest : public MainWindowTest {
   protected:
     void SetUp() override {
@@ -45,10 +37,6 @@ class CancelTest : public MainWindowTest {
         Find<QCheckBox>("chkBatchFile")->setChecked(true);
     }
 
-    void Fill(const char* name, const std::string& text) {
-        Find<QLineEdit>(name)->setText(QString::fromStdString(text));
-    }
-    QString Status() { return Find<QLabel>("lblStatus")->text(); }
     // Presses Esc in the control `name`, or in the window itself.
     void PressEsc(const char* name) {
         QWidget* receiver = name == std::string("frmMain") ? window.get() : Find<QWidget>(name);

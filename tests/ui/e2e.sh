@@ -88,7 +88,7 @@ folder_field=(175 197)
 batch_box=(44 318)
 split_image=(111 61)
 join_image=(259 61)
-exit_image=(310 364)
+exit_image=(310 386)
 
 summary_open() {
     for window in $(xdotool search --onlyvisible --pid "$tessel_pid" 2>/dev/null); do
@@ -154,14 +154,14 @@ cmp "$out/sample.bin" "$input" || fail "the rebuilt file differs from the input"
 expect_status "The Files have been successfully joined and verified"
 
 # The keyboard alone, from the file field, where a click on an image leaves the focus: the
-# file, Tab twice to the folder, four times to BREAK (the disabled chunk-size field is passed
-# over), Space, Enter in the summary; then Tab five times round to the file field and seven
-# times on to JOIN, and Enter.
+# file, Tab twice to the folder, five times to BREAK (the disabled chunk-size field is passed
+# over; the recovery pieces come after the check box), Space, Enter in the summary; then Tab
+# five times round to the file field and eight times on to JOIN, and Enter.
 keys_out="$work/keys"
 expect_focus text "File to Split or Join"
 xdotool key ctrl+a && xdotool type --delay 2 "$input"
 xdotool key Tab Tab ctrl+a && xdotool type --delay 2 "$keys_out"
-xdotool key Tab Tab Tab Tab
+xdotool key Tab Tab Tab Tab Tab
 expect_focus "push button" Break
 xdotool key space
 wait_for summary_open || fail "Space on BREAK did not open the summary dialog"
@@ -175,7 +175,7 @@ cat "$keys_out/sample.bin."{1,2,3}.BRK | cmp - "$input" || fail "the keyboard sp
 xdotool key Tab Tab Tab Tab Tab
 expect_focus text "File to Split or Join"
 xdotool key ctrl+a && xdotool type --delay 2 "$keys_out/sample.bin"
-xdotool key Tab Tab Tab Tab Tab Tab Tab
+xdotool key Tab Tab Tab Tab Tab Tab Tab Tab
 expect_focus "push button" Join
 xdotool key Return
 expect_status "The Files have been successfully joined and verified"
@@ -200,7 +200,7 @@ echo "split and join by mouse and by keyboard; names, roles, focus and status re
 # what the screen shows there now.
 banner_area=383x28+0+0
 split_area=127x33+48+44
-status_area=257x17+21+396
+status_area=257x17+21+418
 shown() { import -window "$main" png:- 2>/dev/null | convert png:- -crop "$1" +repage -format '%#' info:; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
@@ -210,7 +210,7 @@ split_open() { [ "$(shown "$split_area")" = "$split_idle" ]; }
 # Covers the whole window with another one, takes that away, and waits up to one second for
 # Tessel to have drawn its banner again.
 redrawn_after_cover() {
-    xmessage -geometry "383x436+$X+$Y" "covering Tessel" 2>/dev/null &
+    xmessage -geometry "383x458+$X+$Y" "covering Tessel" 2>/dev/null &
     local cover=$!
     wait_for banner_hidden || fail "the covering window did not appear"
     kill "$cover"

@@ -1,7 +1,9 @@
 // A file system whose reads on the window's worker thread wait at a gate that the test opens,
 // so that a test knows how far a split or join has copied when it acts. The gate is open until
-// a test closes it; files opened while it is open are not gated at all. Reads on the thread
-// that made the file system (the window's checks) always pass at once.
+// a test closes it; files opened while it is open are not gated at all, and neither is a
+// checksum file (the join's check reads it), so that the reads counted are the copy's. Reads on
+// the thread that made the file system always pass at once. Apart from the gate, a test may hold
+// every look at a file's name on the worker (the checks of a split or join) until it lets go.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/checksum.h"
 #include "tests/support/pass_through_file_system.h"
 
 namespace tessel::testing {
@@ -50,9 +53,27 @@ class GatedFileSystem final : public PassThroughFileSystem {
         return gate_->asked;
     }
 
+    // Holds, or lets go of, every look at a name on another thread than the test's.
+    void HoldLooks(bool hold) {
+        {
+            const std::lock_guard lock(gate_->mutex);
+            gate_->holdLooks = hold;
+        }
+        gate_->changed.notify_all();
+    }
+    // Whether a look has been held since HoldLooks(true).
+    bool LookHeld() const {
+        const std::lock_guard lock(gate_->mutex);
+        return gate_->lookHeld;
+    }
+
     std::unique_ptr<platform::File> OpenForReading(const std::string& path,
                                                    bool exclusive) override {
         return Gated(inner_.OpenForReading(path, exclusive));
+    }
+    platform::EntryInfo Examine(const std::string& path, platform::Follow follow) override {
+        WaitToLook();
+        return inner_.Examine(path, follow);
     }
 
   protected:
@@ -66,6 +87,8 @@ class GatedFileSystem final : public PassThroughFileSystem {
         mutable std::mutex mutex;
         std::condition_variable changed;
         bool open = true;
+        bool holdLooks = false;
+        bool lookHeld = false;
         int allowed = 0;
         int passed = 0;
         int asked = 0;
@@ -100,7 +123,13 @@ class GatedFileSystem final : public PassThroughFileSystem {
             : PassThroughFolder(std::move(path), std::move(inner)), owner_(owner) {}
         std::unique_ptr<platform::File> OpenForReading(const std::string& name,
                                                        platform::Follow follow) override {
-            return owner_.Gated(inner_->OpenForReading(name, follow));
+            auto file = inner_->OpenForReading(name, follow);
+            if (name.ends_with(kChecksumSuffix)) return file;
+            return owner_.Gated(std::move(file));
+        }
+        platform::EntryInfo Examine(const std::string& name, platform::Follow follow) override {
+            owner_.WaitToLook();
+            return inner_->Examine(name, follow);
         }
 
       private:
@@ -110,6 +139,13 @@ class GatedFileSystem final : public PassThroughFileSystem {
     std::unique_ptr<platform::File> Gated(std::unique_ptr<platform::File> file) {
         if (!file || std::this_thread::get_id() == owner_ || IsOpen()) return file;
         return std::make_unique<GatedFile>(std::move(file), gate_);
+    }
+
+    void WaitToLook() {
+        if (std::this_thread::get_id() == owner_) return;
+        std::unique_lock lock(gate_->mutex);
+        if (gate_->holdLooks) gate_->lookHeld = true;
+        gate_->changed.wait(lock, [this] { return !gate_->holdLooks; });
     }
 
     bool IsOpen() const {

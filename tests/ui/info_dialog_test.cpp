@@ -2,6 +2,7 @@
 // with the summary, closed by OK.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -38,10 +39,19 @@ struct Seen {
     bool centred = false;
 };
 
-// Runs `answer` on the modal dialog as soon as it is up, after noting what it shows.
+// Runs `answer` on the modal dialog as soon as it is up, after noting what it shows. The split
+// checks its file on the worker first, so the dialog is looked for until it comes.
 void WhenDialogOpens(std::vector<Seen>& seen, std::function<void(QWidget&)> answer) {
-    QTimer::singleShot(0, [&seen, answer] {
+    auto* poll = new QTimer;
+    QElapsedTimer* waited = new QElapsedTimer;
+    waited->start();
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, waited, &seen, answer] {
         QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr && waited->elapsed() < 30000) return;
+        poll->stop();
+        poll->deleteLater();
+        delete waited;
         if (dialog == nullptr) {
             ADD_FAILURE() << "no modal dialog is open";
             return;
@@ -60,6 +70,7 @@ void WhenDialogOpens(std::vector<Seen>& seen, std::function<void(QWidget&)> answ
         seen.push_back(now);
         answer(*dialog);
     });
+    poll->start();
 }
 
 TEST(InfoDialog, HasItsLayoutAndClosesWithEnterSpaceEscapeOrTheCloseBox) {

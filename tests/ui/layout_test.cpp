@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QUrl>
 #include <cmath>
 
@@ -29,6 +30,8 @@ namespace tessel::testing {
 namespace {
 
 constexpr int kTwips = 15;
+// The recovery row under the batch check box, and how far it moves what lies below it.
+constexpr int kRow = 330;
 
 enum class Font { Default, Sans, SansBold, Fixed, StatusBold, Link };
 
@@ -61,7 +64,7 @@ const Row kRows[] = {
     {"txtFolder", "QLineEdit", "framOpen", 375, 1560, 4095, 375, nullptr, "", Font::Sans},
     {"cmdOpenFolder", "QPushButton", "framOpen", 4560, 1560, 615, 375, "",
      "The folder where the split file should be saved", Font::Default},
-    {"frmOutputSize", "QGroupBox", "frmMain", 120, 3555, 5535, 1425, "Output Options", "",
+    {"frmOutputSize", "QGroupBox", "frmMain", 120, 3555, 5535, 1425 + kRow, "Output Options", "",
      Font::Default},
     {"lblOutPutFileSize", "QLabel", "frmOutputSize", 360, 360, 1305, 270, "File Size :", "",
      Font::Default},
@@ -74,14 +77,20 @@ const Row kRows[] = {
      Font::Fixed},
     {"chkBatchFile", "QCheckBox", "frmOutputSize", 405, 1065, 4890, 285,
      "  Generate Batch file for merging.", "", Font::Default},
-    {"framButon", "QGroupBox", "frmMain", 120, 4965, 5535, 855, "", "", Font::Default},
+    {"lblRecovery", "QLabel", "frmOutputSize", 360, 1410, 1830, 270, "Recovery pieces :", "",
+     Font::Default},
+    {"spnRecovery", "QSpinBox", "frmOutputSize", 1965, 1395, 735, 300, "0",
+     "Extra pieces written after the others. A join can rebuild up to this many lost or damaged "
+     "pieces from them.",
+     Font::Fixed},
+    {"framButon", "QGroupBox", "frmMain", 120, 4965 + kRow, 5535, 855, "", "", Font::Default},
     {"imgHelp", "QAbstractButton", "framButon", 2370, 210, 1365, 585, nullptr, "", Font::Default},
     {"imgExit", "QAbstractButton", "framButon", 3855, 210, 1365, 585, nullptr, "Exit Tessel",
      Font::Default},
-    {"Picture1", "QFrame", "frmMain", 150, 5925, 5520, 255, nullptr, "", Font::Default},
+    {"Picture1", "QFrame", "frmMain", 150, 5925 + kRow, 5520, 255, nullptr, "", Font::Default},
     {"lblStatus", "QLabel", "Picture1", 165, 15, 5340, 255,
      "Please select a file to Split or Join.", "", Font::StatusBold},
-    {"lblURL", "QAbstractButton", "frmMain", 4035, 6255, 1620, 255, "tessel.example.org", "",
+    {"lblURL", "QAbstractButton", "frmMain", 4035, 6255 + kRow, 1620, 255, "tessel.example.org", "",
      Font::Link},
 };
 
@@ -104,6 +113,7 @@ QString TextOf(QWidget* widget) {
     if (auto* field = qobject_cast<QLineEdit*>(widget)) return field->text();
     if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* spin = qobject_cast<QSpinBox*>(widget)) return spin->text();
     return {};
 }
 
@@ -148,7 +158,7 @@ using LayoutTest = MainWindowTest;
 
 TEST_F(LayoutTest, EveryControlHasItsKindPlaceTextsAndFont) {
     EXPECT_EQ(window->windowTitle(), "Tessel v.1.0");
-    EXPECT_EQ(window->size(), QSize(5745 / kTwips, 6540 / kTwips));
+    EXPECT_EQ(window->size(), QSize(5745 / kTwips, (6540 + kRow) / kTwips));
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window must not be resizable";
     ExpectFont(window->font(), Font::Default, "frmMain");
 
@@ -270,6 +280,14 @@ TEST_F(LayoutTest, EveryStatusTextFitsWhollyInTheStatusLine) {
         messages::kJoinFailed,
         messages::kJoinCancelled,
         messages::kChecksumFileIncomplete,
+        messages::kChecksumFileUnreadable,
+        messages::kSplitOverForeignList,
+        messages::kSplitNameTooLong,
+        std::string(messages::kJoinVerified) + messages::kJoinRebuiltOne,
+        std::string(messages::kJoinVerified) + messages::kJoinRebuiltOpen + "16" +
+            messages::kJoinRebuiltClose,
+        messages::TooManyLost(32767 + 16, 16),
+        ui::texts::kSplitSizeRefused,
         std::string(messages::kPieceOpen) + "32767" + messages::kPieceDamagedClose,
         std::string(messages::kPieceOpen) + "32767" + messages::kPieceMissingClose,
         ui::texts::kChooseOutputFolder,

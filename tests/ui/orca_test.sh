@@ -149,6 +149,7 @@ press list-custom End
 press back-to-list shift+Tab
 press list-preset Home
 press tab-batch Tab
+press tab-recovery Tab
 press tab-break Tab
 press tab-join Tab
 press tab-help Tab
@@ -159,7 +160,7 @@ press tab-file Tab
 # BREAK with the keyboard: Tab to it, Space, and Space on the summary's OK. (Not Enter: the
 # summary goes on Enter's press, and Qt's accessibility bridge, which holds each key until the
 # screen reader has seen it, then loses its copy of Enter's release, which LeakSanitizer reports.)
-press tab-to-break Tab Tab Tab Tab Tab Tab
+press tab-to-break Tab Tab Tab Tab Tab Tab Tab
 press break space
 press summary-ok space
 expect_status "Successfully broken file into pieces"
@@ -170,12 +171,12 @@ step speak-status-bar
 orca_command KP_Enter KP_Enter
 
 # JOIN the pieces: back to the file field, the name the pieces belong to, on to JOIN.
-press back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+press back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
 step type-joined-name
 xdotool key ctrl+a
 type_text "$out/sample.bin"
 settle
-press tab-to-join Tab Tab Tab Tab Tab Tab Tab
+press tab-to-join Tab Tab Tab Tab Tab Tab Tab Tab
 press join Return
 expect_status "The Files have been successfully joined and verified"
 cmp "$out/sample.bin" "$input" || fail "the join did not rebuild the file"
@@ -187,12 +188,13 @@ press join-damaged Return
 expect_status "Error - Piece 2 is damaged"
 
 # A long split, stopped with Esc after two announcements of its progress.
-press big-back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+press big-back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab \
+    shift+Tab
 step type-big-name
 xdotool key ctrl+a
 type_text "$big"
 settle
-press big-tab-to-break Tab Tab Tab Tab Tab Tab
+press big-tab-to-break Tab Tab Tab Tab Tab Tab Tab
 press big-break space
 step big-split
 xdotool key space
@@ -212,10 +214,10 @@ settle
 compgen -G "$out/big.bin.*.BRK" >/dev/null && fail "Esc left pieces of the long split behind"
 
 # BREAK twice with a blank output folder: the same refusal, read out each time.
-press blank-back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+press blank-back-to-file shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
 press blank-tab-to-folder Tab Tab
 press blank-folder ctrl+a BackSpace
-press blank-tab-to-break Tab Tab Tab Tab
+press blank-tab-to-break Tab Tab Tab Tab Tab
 press blank-break-1 space
 press blank-break-2 space
 
@@ -265,6 +267,7 @@ said tab-list '^Split Size \(Bytes\) 1457644\.?$'
 said list-custom '^Split Size \(Bytes\) text\.?$'
 said list-preset "^Diskette 3'5 High Density \(1\.44 MB\) 1457644\.?$"
 said tab-batch 'Generate Batch file for merging\. check box not checked'
+said tab-recovery 'Recovery pieces'
 said tab-break '^Break push button\.?$'
 said tab-break '^Break the file\.?$'
 said tab-join '^Join push button\.?$'

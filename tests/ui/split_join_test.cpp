@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSpinBox>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -27,29 +28,8 @@ constexpr char kSizeRefused[] = "Error - The split size must be a whole number o
 constexpr char kChooseFolder[] = "Error - Choose an output folder";
 constexpr char kJoinCancelled[] = "The join was cancelled";
 
-// The names in a folder, to show that nothing was added, removed or left behind.
-std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
 class SplitJoinTest : public MainWindowTest {
   protected:
-    void Fill(const char* name, const std::string& text) {
-        Find<QLineEdit>(name)->setText(QString::fromStdString(text));
-    }
-    // Chooses "Custom" and types `size` over its 0, as a user would.
-    void TypeSplitSize(const char* size) {
-        Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
-        auto* field = Find<QLineEdit>("txtFileChunk");
-        field->selectAll();
-        QTest::keyClick(field, Qt::Key_Backspace);
-        QTest::keyClicks(field, size);
-    }
-    void TickBatch(bool ticked) { Find<QCheckBox>("chkBatchFile")->setChecked(ticked); }
-    QString Status() { return Find<QLabel>("lblStatus")->text(); }
     // Splits `size` pattern bytes of `input` into pieces of 1000 bytes in `out`.
     std::vector<char> SplitInput(std::int64_t size) {
         const auto bytes = PatternBytes(size, 5);
@@ -319,6 +299,45 @@ TEST_F(SplitJoinTest, JoinAsksNothingForAnEmptyOrMissingTargetOrWhenItIsRefused)
     EXPECT_EQ(Status(), "Error - Piece 2 is missing");
     EXPECT_EQ(ReadFile(target), bytes);
     EXPECT_TRUE(dialogs.replaceQuestions.empty());
+}
+
+}  // namespace
+}  // namespace tessel::testing
+
+namespace tessel::testing {
+namespace {
+
+// Recovery pieces chosen in the window: the summary names them, and a join rebuilds a lost
+// piece from them and says so.
+TEST_F(SplitJoinTest, RecoveryPiecesChosenInTheWindowLetAJoinRebuildALostPiece) {
+    auto* recovery = window->findChild<QSpinBox*>("spnRecovery");
+    ASSERT_NE(recovery, nullptr);
+    EXPECT_EQ(recovery->value(), 0);
+    EXPECT_EQ(recovery->minimum(), 0);
+    EXPECT_EQ(recovery->maximum(), 16);
+    recovery->setValue(1);
+    const auto bytes = SplitInput(3500);
+    ASSERT_EQ(summary.shown.size(), 1u);
+    EXPECT_TRUE(summary.shown[0].ends_with("\r\n Plus 1 recovery piece of 1000 bytes."))
+        << summary.shown[0];
+    EXPECT_EQ(fs::file_size(out + "/report.doc.R1.BRK"), 1000u);
+
+    fs::remove(out + "/report.doc.2.BRK");
+    Fill("txtFileName", out + "/report.doc");
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), "The Files have been successfully joined and verified, 1 piece rebuilt");
+    EXPECT_EQ(ReadFile(out + "/report.doc"), bytes);
+
+    recovery->setValue(2);
+    Fill("txtFileName", input);
+    Run("imgSplit");
+    EXPECT_TRUE(summary.shown.back().ends_with("\r\n Plus 2 recovery pieces of 1000 bytes each."))
+        << summary.shown.back();
+    for (const char* lost : {"/report.doc.1.BRK", "/report.doc.4.BRK", "/report.doc.R2.BRK"})
+        fs::remove(out + lost);
+    Fill("txtFileName", out + "/report.doc");
+    Run("ImgJoin");
+    EXPECT_EQ(Status(), "Error - 3 pieces are missing or damaged, at most 2 can be rebuilt");
 }
 
 }  // namespace

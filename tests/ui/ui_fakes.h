@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QString>
 #include <QTest>
 #include <QWidget>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +29,16 @@
 #include "ui/frm_main.h"
 
 namespace tessel::testing {
+
+// The names in a folder, to show that nothing was added, removed or left behind; none where
+// there is no folder.
+inline std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    if (!std::filesystem::exists(folder)) return names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
 
 // The row of "Custom" in the preset list: the last one.
 inline constexpr int kCustomRow = static_cast<int>(ui::kPresetEntries.size()) - 1;
@@ -123,6 +139,19 @@ class MainWindowTest : public ::testing::Test {
     }
 
     void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
+    void Fill(const char* name, const std::string& text) {
+        Find<QLineEdit>(name)->setText(QString::fromStdString(text));
+    }
+    // Chooses "Custom" and types `size` over its 0, as a user would.
+    void TypeSplitSize(const char* size) {
+        Find<QListWidget>("lstFormat")->setCurrentRow(kCustomRow);
+        auto* field = Find<QLineEdit>("txtFileChunk");
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, size);
+    }
+    void TickBatch(bool ticked) { Find<QCheckBox>("chkBatchFile")->setChecked(ticked); }
+    QString Status() { return Find<QLabel>("lblStatus")->text(); }
 
     // Waits, with the event loop running, until the split or join in the background has ended
     // and the window has taken it in.
