@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the normal build with warnings as
 # errors, a build without Qt, the Debian package (built, validated, installed, started and
-# removed), a bounded run of every fuzz target, and the same tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and the engine's under ThreadSanitizer. Each build is a preset of CMakePresets.json.
+# removed), a bounded run of every fuzz target, the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the engine's under ThreadSanitizer. Each build is a preset of
+# CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
