@@ -1,5 +1,6 @@
 #include "engine/checksum.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <charconv>
@@ -170,6 +171,17 @@ std::optional<PieceLine> ParsePieceLine(std::string_view line) {
     return PieceLine{*digest, std::move(*unescaped)};
 }
 
+// OpenSSL's SHA-256, fetched once for every hash. OpenSSL is not to read its configuration file
+// for it: all a configuration could change is which provider makes the digest, and SHA-256 is
+// the same from each, while reading and parsing the file is paid at every start.
+const EVP_MD* Sha256Method() {
+    static const EVP_MD* const method = [] {
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+        return EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    }();
+    return method;
+}
+
 }  // namespace
 
 struct Sha256::Context {
@@ -179,7 +191,7 @@ struct Sha256::Context {
 
 Sha256::Sha256() : context_(std::make_unique<Context>()) {
     if (context_->context == nullptr ||
-        EVP_DigestInit_ex(context_->context, EVP_sha256(), nullptr) != 1)
+        EVP_DigestInit_ex(context_->context, Sha256Method(), nullptr) != 1)
         throw std::runtime_error("SHA-256 is not available");
 }
 
@@ -193,7 +205,7 @@ Digest Sha256::Finish() {
     Digest digest{};
     unsigned length = 0;
     EVP_DigestFinal_ex(context_->context, digest.data(), &length);
-    EVP_DigestInit_ex(context_->context, EVP_sha256(), nullptr);
+    EVP_DigestInit_ex(context_->context, Sha256Method(), nullptr);
     return digest;
 }
 

@@ -8,6 +8,8 @@ namespace tessel {
 CodedPieces::CodedPieces(const RecoveryCode& code, int count)
     : code_(code), count_(count), length_(code.RecoveryLength()) {
     places_.resize(static_cast<std::size_t>(count));
+    regions_.resize(static_cast<std::size_t>(count));
+    for (int piece = 0; piece < count; ++piece) locks_.push_back(std::make_unique<std::mutex>());
     if (length_ * count <= kMemoryBudget)
         memory_.assign(static_cast<std::size_t>(count),
                        std::vector<std::byte>(static_cast<std::size_t>(length_)));
@@ -16,6 +18,7 @@ CodedPieces::CodedPieces(const RecoveryCode& code, int count)
 bool CodedPieces::Add(int piece, CodeCoefficient coefficient, std::span<const std::byte> bytes,
                       std::int64_t offset) {
     if (bytes.empty()) return true;
+    const std::lock_guard lock(*locks_[static_cast<std::size_t>(piece)]);
     if (!InFiles()) {
         code_.AddProduct(coefficient, bytes, offset, memory_[static_cast<std::size_t>(piece)], 0);
         return true;
@@ -29,14 +32,15 @@ bool CodedPieces::Add(int piece, CodeCoefficient coefficient, std::span<const st
         from = std::min(from, code_.TailStart());
         to = length_;
     }
-    region_.assign(static_cast<std::size_t>(to - from), std::byte{0});
+    auto& region = regions_[static_cast<std::size_t>(piece)];
+    region.assign(static_cast<std::size_t>(to - from), std::byte{0});
     const Place place = places_[static_cast<std::size_t>(piece)];
-    const auto got = place.file->ReadAt(region_, place.offset + from);
+    const auto got = place.file->ReadAt(region, place.offset + from);
     if (!got) return false;
     // What lies past the end of the file reads as nothing: it is still zeros.
-    std::fill(region_.begin() + static_cast<std::ptrdiff_t>(*got), region_.end(), std::byte{0});
-    code_.AddProduct(coefficient, bytes, offset, region_, from);
-    return place.file->WriteAt(region_, place.offset + from);
+    std::fill(region.begin() + static_cast<std::ptrdiff_t>(*got), region.end(), std::byte{0});
+    code_.AddProduct(coefficient, bytes, offset, region, from);
+    return place.file->WriteAt(region, place.offset + from);
 }
 
 bool CodedPieces::Read(int piece, std::span<std::byte> into, std::int64_t offset) {

@@ -3,11 +3,14 @@
 // to its whole length before any of its bytes is final, so they are held in memory where all of
 // them fit a fixed budget, and otherwise in the files they go to, each product read, added to
 // and written back there a region at a time: memory stays bounded whatever their length.
+// Products may be added from several threads at once: each piece is added to by one at a time,
+// and adding is a sum, so the order the products come in does not change a piece.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -36,7 +39,8 @@ class CodedPieces {
     void SetPlace(int piece, Place place) { places_[static_cast<std::size_t>(piece)] = place; }
 
     // Adds `coefficient` times `bytes`, which stand at `offset` in their own piece, to piece
-    // `piece`. False when its file could not be read or written.
+    // `piece`, waiting while another thread adds to it. False when its file could not be read
+    // or written.
     bool Add(int piece, CodeCoefficient coefficient, std::span<const std::byte> bytes,
              std::int64_t offset);
     // Reads the built bytes of piece `piece` from `offset`: as many as fit `into` and the piece.
@@ -50,7 +54,9 @@ class CodedPieces {
     std::int64_t length_;
     std::vector<std::vector<std::byte>> memory_;
     std::vector<Place> places_;
-    std::vector<std::byte> region_;  // one region of a file-built piece at a time
+    // For each piece: the lock its adders take, and the region of its file being added to.
+    std::vector<std::unique_ptr<std::mutex>> locks_;
+    std::vector<std::vector<std::byte>> regions_;
 };
 
 }  // namespace tessel

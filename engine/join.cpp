@@ -1,6 +1,7 @@
 #include "engine/join.h"
 
 #include <algorithm>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -275,6 +276,38 @@ class JoinChecker {
     Pieces pieces_;
 };
 
+// Takes the digests of one loop's copies in order and compares each with the one its piece
+// should have, as far behind the copying as the caller lets them fall.
+class DigestChecks {
+  public:
+    enum class Outcome { Matched, Mismatched, Unread };
+
+    DigestChecks(CopyLoop& copier, std::function<Digest(std::int64_t copy)> expected)
+        : copier_(copier), expected_(std::move(expected)) {}
+
+    // How many copies may stay unchecked behind the one under way: one for each hashing thread,
+    // so that every thread has a piece to hash while the next is copied.
+    std::int64_t Lag() const { return std::max(1, copier_.HashingThreads()); }
+    // The copies checked and found to match, in order.
+    std::int64_t Checked() const { return checked_; }
+
+    // Checks the copies up to `upTo` of them, stopping at the first whose digest does not
+    // match (it is then copy Checked()), or could not be worked out.
+    Outcome UpTo(std::int64_t upTo) {
+        for (; checked_ < upTo; ++checked_) {
+            const auto digest = copier_.NextDigest();
+            if (!digest) return Outcome::Unread;
+            if (*digest != expected_(checked_)) return Outcome::Mismatched;
+        }
+        return Outcome::Matched;
+    }
+
+  private:
+    CopyLoop& copier_;
+    std::function<Digest(std::int64_t)> expected_;
+    std::int64_t checked_ = 0;
+};
+
 // Writes what is copied into it at a place of another file, from `offset` on.
 class AtOffset final : public platform::File {
   public:
@@ -477,14 +510,15 @@ class JoinRun {
     Report WriteAll(platform::File& output, int passes, std::int64_t before = 0) {
         CopyLoop copier(passes * plan_.total, control_, plan_.Verified(), before);
         platform::Permissions pieceBits = platform::kPermissionBits;
-        // A piece's digest is compared once the next piece is copied, so that hashing overlaps
-        // the copy; the last one before the file is taken as whole.
-        const auto matchesList = [&](std::int64_t n) {
-            return !plan_.Verified() ||
-                   copier.NextDigest() == plan_.digests[static_cast<std::size_t>(n - 1)];
-        };
+        // The digests are compared in order, as many pieces behind the copy as there are threads
+        // to hash them; the last ones before the file is taken as whole.
+        DigestChecks checks(copier, [&](std::int64_t piece) {
+            return plan_.digests[static_cast<std::size_t>(piece)];
+        });
         const auto count = std::ssize(plan_.lengths);
+        std::int64_t offset = 0;
         for (std::int64_t n = 1; n <= count; ++n) {
+            if (auto problem = CheckUpTo(checks, n - 1 - checks.Lag())) return *problem;
             const auto length = plan_.lengths[static_cast<std::size_t>(n - 1)];
             const auto piece =
                 folder_->OpenForReading(PieceName(name_, n, plan_.request.extension), Follow::Yes);
@@ -494,7 +528,7 @@ class JoinRun {
             pieceBits &= info.permissions;
             // A piece that changed since the check must never be passed off as joined.
             if (info.length != length) return plan_.Verified() ? Damaged(n) : Fail();
-            switch (copier.Copy(*piece, output, length)) {
+            switch (copier.Copy(*piece, output, length, {&output, offset})) {
                 case CopyStatus::Done:
                     break;
                 case CopyStatus::Cancelled:
@@ -505,11 +539,28 @@ class JoinRun {
                 case CopyStatus::InputFailed:
                     return plan_.Verified() ? Damaged(n) : Fail();
             }
-            if (n > 1 && !matchesList(n - 1)) return Damaged(n - 1);
+            offset += length;
         }
-        if (!matchesList(count)) return Damaged(count);
+        if (auto problem = CheckUpTo(checks, count)) return *problem;
         if (control_.Cancelled()) return Cancelled();
+        copier.TellProgress();
         return Narrow(output, pieceBits);
+    }
+
+    // Compares the digests of the pieces copied, in order, up to `upTo` of them: the first
+    // whose bytes do not match its checksum is damaged; bytes that could not be read again from
+    // the file they were written into are the file's failure.
+    std::optional<Report> CheckUpTo(DigestChecks& checks, std::int64_t upTo) {
+        if (!plan_.Verified()) return std::nullopt;
+        switch (checks.UpTo(upTo)) {
+            case DigestChecks::Outcome::Matched:
+                return std::nullopt;
+            case DigestChecks::Outcome::Mismatched:
+                return Damaged(checks.Checked() + 1);
+            case DigestChecks::Outcome::Unread:
+                break;
+        }
+        return control_.Cancelled() ? Cancelled() : Refusal();
     }
 
     // A piece made more private since the check makes the joined file so too.
@@ -556,8 +607,11 @@ class JoinRun {
             const auto read = ReadPiece(piece, discard, copier, unused);
             if (read == CopyStatus::Cancelled) return Cancelled();
             const bool whole = read == CopyStatus::Done;
-            if (!whole || copier.NextDigest() != DigestOf(piece)) MarkLost(piece);
+            const auto digest = whole ? copier.NextDigest() : std::nullopt;
+            if (whole && !digest) return control_.Cancelled() ? Cancelled() : Refusal();
+            if (!whole || *digest != DigestOf(piece)) MarkLost(piece);
         }
+        copier.TellProgress();
         return TooManyLost() ? Fail(messages::TooManyLost(std::ssize(lost_),
                                                           std::ssize(plan_.recoveryDigests)))
                              : Report{};
@@ -609,29 +663,60 @@ class JoinRun {
                              : plan_.recoveryLength;
         }
         CopyLoop copier(progressBase_ + readBytes, control_, true, progressBase_);
+        // Each read piece's bytes start on another rebuilt piece, so that the hashing threads
+        // seldom wait for one another.
         copier.Observe(
             [&](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
                 const auto& weight = weights[static_cast<std::size_t>(copy)];
-                for (std::size_t b = 0; b < weight.size(); ++b)
+                const auto count = std::ssize(weight);
+                for (std::int64_t k = 0; k < count; ++k) {
+                    const auto b = static_cast<std::size_t>((copy + k) % count);
                     if (!coded.Add(static_cast<int>(b), weight[b], bytes, offset)) return false;
+                }
                 return true;
             });
         Discard discard;
         platform::Permissions pieceBits = platform::kPermissionBits;
-        for (const int piece : rebuild->Reads()) {
+        const auto& reads = rebuild->Reads();
+        // A piece read and found damaged is lost as well: the rebuild starts again. The digests
+        // are compared in order, behind the reading as in a join without losses.
+        const auto lose = [&](int piece) {
+            MarkLost(piece);
+            damaged = true;
+            progressBase_ += readBytes;
+            return Report{};
+        };
+        DigestChecks checks(copier, [&](std::int64_t copy) {
+            return DigestOf(reads[static_cast<std::size_t>(copy)]);
+        });
+        const auto check = [&](std::int64_t upTo) -> std::optional<Report> {
+            switch (checks.UpTo(upTo)) {
+                case DigestChecks::Outcome::Matched:
+                    return std::nullopt;
+                case DigestChecks::Outcome::Mismatched:
+                    return lose(reads[static_cast<std::size_t>(checks.Checked())]);
+                case DigestChecks::Outcome::Unread:
+                    break;
+            }
+            return control_.Cancelled() ? Cancelled() : Refusal();
+        };
+        const auto count = std::ssize(reads);
+        for (std::int64_t copy = 0; copy < count; ++copy) {
+            if (auto problem = check(copy - checks.Lag())) return *problem;
+            const int piece = reads[static_cast<std::size_t>(copy)];
             const bool isPiece = piece < std::ssize(plan_.lengths);
             AtOffset place(output ? *output : discard, isPiece ? piece * plan_.chunk : 0);
             platform::File& to = output && isPiece ? static_cast<platform::File&>(place) : discard;
             const auto read = ReadPiece(piece, to, copier, pieceBits);
             if (read == CopyStatus::Cancelled) return Cancelled();
             if (read == CopyStatus::OutputFailed) return Refusal();
-            if (read != CopyStatus::Done || copier.NextDigest() != DigestOf(piece)) {
-                MarkLost(piece);
-                damaged = true;
-                progressBase_ += readBytes;
-                return {};
+            if (read != CopyStatus::Done) {
+                if (auto problem = check(copy)) return *problem;  // a piece before it first
+                return lose(piece);
             }
         }
+        if (auto problem = check(count)) return *problem;
+        copier.TellProgress();
         if (copier.ObserverFailed()) return Refusal();
         if (const Report placed = CheckAndPlaceRebuilt(*rebuild, coded, output); !placed.Done())
             return placed;

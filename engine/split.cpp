@@ -1,12 +1,16 @@
 #include "engine/split.h"
 
 #include <algorithm>
+#include <deque>
+#include <future>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "engine/checksum.h"
 #include "engine/coded_pieces.h"
 #include "engine/copy_loop.h"
+#include "engine/flush_thread.h"
 #include "engine/messages.h"
 #include "engine/piece_naming.h"
 #include "engine/recovery_code.h"
@@ -228,15 +232,17 @@ class SplitRun {
         if (!platform::SameFile(input->Info(), inputInfo)) return Fail();
 
         if (const auto started = StartChecksumFile(); !started.Done()) return Result(started);
-        CopyLoop copier(plan_.size, control_, true);
-        if (const auto started = StartRecoveryPieces(copier); !started.Done())
-            return Result(started);
+        copier_.emplace(plan_.size, control_, true);
+        HoldProgressAtNextPiece();
+        if (const auto started = StartRecoveryPieces(); !started.Done()) return Result(started);
         for (std::int64_t n = 1; n <= plan_.pieces; ++n) {
-            const Report written = WritePiece(n, *input, copier);
+            const Report written = WritePiece(n, *input);
             if (!written.Done()) return Result(written);
         }
-        if (const auto written = WriteRecoveryPieces(copier); !written.Done())
-            return Result(written);
+        while (!copied_.empty()) {
+            if (const auto listed = ListOldest(); !listed.Done()) return Result(listed);
+        }
+        if (const auto written = WriteRecoveryPieces(); !written.Done()) return Result(written);
         if (!checksum_->Flush()) return Result(PiecesFailed());
         const auto stalePiece = [&](std::int64_t n) {
             return PieceName(name_, n, request_.extension);
@@ -299,9 +305,10 @@ class SplitRun {
     }
 
     // Readies the recovery pieces: every byte of every piece the copy moves adds into each of
-    // them, on the hashing thread, in memory or, where they are too long for that, in their
-    // own files, made now.
-    Report StartRecoveryPieces(CopyLoop& copier) {
+    // them, on the hashing threads, in memory or, where they are too long for that, in their
+    // own files, made now. Each piece's bytes start on another recovery piece, so that the
+    // threads seldom wait for one another.
+    Report StartRecoveryPieces() {
         if (!code_) return {};
         recovery_ = std::make_unique<CodedPieces>(*code_, code_->RecoveryPieces());
         if (recovery_->InFiles()) {
@@ -311,9 +318,11 @@ class SplitRun {
                 recovery_->SetPlace(j, {file, 0});
             }
         }
-        copier.Observe(
+        copier_->Observe(
             [this](std::int64_t copy, std::int64_t offset, std::span<const std::byte> bytes) {
-                for (int j = 0; j < code_->RecoveryPieces(); ++j) {
+                const int count = code_->RecoveryPieces();
+                for (int k = 0; k < count; ++k) {
+                    const int j = static_cast<int>((copy + k) % count);
                     if (!recovery_->Add(j, code_->Coefficient(j, static_cast<int>(copy)), bytes,
                                         offset))
                         return false;
@@ -335,9 +344,9 @@ class SplitRun {
 
     // Writes the recovery pieces out once every piece has added into them, each listed once it
     // is on the medium, as a piece is.
-    Report WriteRecoveryPieces(CopyLoop& copier) {
+    Report WriteRecoveryPieces() {
         if (!code_) return {};
-        if (copier.ObserverFailed()) return PiecesFailed();
+        if (copier_->ObserverFailed()) return PiecesFailed();
         std::vector<std::byte> buffer(kCopyBufferBytes);
         for (int j = 0; j < code_->RecoveryPieces(); ++j) {
             if (control_.Cancelled()) return Cancel();
@@ -362,32 +371,71 @@ class SplitRun {
         return {};
     }
 
-    Report WritePiece(std::int64_t n, platform::File& input, CopyLoop& copier) {
+    Report WritePiece(std::int64_t n, platform::File& input) {
         if (control_.Cancelled()) return Cancel();
         const std::string piece = PieceName(name_, n, request_.extension);
-        if (!ClearName(*folder_, piece)) return SplitFailure(request_);
-        const auto output = folder_->CreateNew(piece, permissions_);
-        if (!output) return PiecesFailed();
+        if (!ClearName(*folder_, piece)) return ListCopiedThen(SplitFailure(request_));
+        auto output = folder_->CreateNew(piece, permissions_);
+        if (!output) return ListCopiedThen(PiecesFailed());
         written_.push_back(piece);
         const std::int64_t length = PieceLength(plan_.size, request_.chunk, n);
-        switch (copier.Copy(input, *output, length)) {
+        switch (copier_->Copy(input, *output, length, {output.get(), 0})) {
             case CopyStatus::Done:
                 break;
             case CopyStatus::Cancelled:
                 return Cancel();
             case CopyStatus::OutputFailed:
-                return PiecesFailed();
+                return ListCopiedThen(PiecesFailed());
             case CopyStatus::InputShort:
             case CopyStatus::InputFailed:
-                return SplitFailure(request_);  // the input could not be read whole
+                // The input could not be read whole.
+                return ListCopiedThen(SplitFailure(request_));
         }
-        // The piece is on the medium before its line is written, so the list never names a
-        // piece that a power cut could take back; the hashing thread finishes meanwhile.
-        if (!output->Flush()) return PiecesFailed();
-        if (!WriteLine(ChecksumLine(copier.NextDigest(), piece))) return PiecesFailed();
-        ++piecesDone_;
-        bytesDone_ += length;
+        // The piece goes to the medium on the flushing thread while the next ones are copied;
+        // its line waits for that and for its digest. As many pieces wait so as there are
+        // threads to hash them: the oldest are listed now.
+        auto flushed = flusher_->Flush(*output);
+        copied_.push_back({piece, length, std::move(output), std::move(flushed)});
+        while (std::ssize(copied_) > copier_->HashingThreads()) {
+            if (const auto listed = ListOldest(); !listed.Done()) return listed;
+        }
         return {};
+    }
+
+    // A split that fails still lists the pieces copied whole before, once they are on the
+    // medium, unless one of them fails first.
+    Report ListCopiedThen(Report failure) {
+        while (!copied_.empty()) {
+            if (const auto listed = ListOldest(); !listed.Done()) return listed;
+        }
+        return failure;
+    }
+
+    // Lists the oldest piece copied. It is on the medium before its line is written, so the
+    // list never names a piece that a power cut could take back; a piece that could not be
+    // flushed, or read again to be hashed, fails the split unlisted.
+    Report ListOldest() {
+        CopiedPiece piece = std::move(copied_.front());
+        copied_.pop_front();
+        const bool flushed = piece.flushed.get();
+        const auto digest = copier_->NextDigest();
+        if (!digest && control_.Cancelled()) return Cancel();
+        if (!flushed || !digest || !WriteLine(ChecksumLine(*digest, piece.name)))
+            return PiecesFailed();
+        ++piecesDone_;
+        bytesDone_ += piece.length;
+        HoldProgressAtNextPiece();
+        copier_->TellProgress();
+        return {};
+    }
+
+    // Progress tells of the pieces listed and the one after them, no further: what it tells is
+    // what it told when each piece was listed before the next was copied.
+    void HoldProgressAtNextPiece() {
+        const std::int64_t next = piecesDone_ + 1;
+        copier_->HoldProgressAt(bytesDone_ + (next <= plan_.pieces
+                                                  ? PieceLength(plan_.size, request_.chunk, next)
+                                                  : 0));
     }
 
     // Adds a line to the checksum file at once, where every reader sees it and a killed split
@@ -398,8 +446,11 @@ class SplitRun {
     }
 
     // Takes back what this run wrote: its pieces, its checksum file, and the placeholder when
-    // this run made it.
+    // this run made it. The hashing and flushing threads let go of the files first.
     Report Cancel() {
+        copier_->Abandon();
+        flusher_->Finish();
+        copied_.clear();
         for (const auto& piece : written_) folder_->Remove(piece);
         checksum_.reset();
         folder_->Remove(listName_);
@@ -431,6 +482,18 @@ class SplitRun {
     std::int64_t piecesDone_ = 0;
     std::int64_t bytesDone_ = 0;
     std::int64_t recoveryDone_ = 0;
+
+    // A piece copied whole, waiting for its flush and its digest to be listed.
+    struct CopiedPiece {
+        std::string name;
+        std::int64_t length = 0;
+        std::unique_ptr<platform::File> file;
+        std::future<bool> flushed;
+    };
+    // Declared after the files they work on, so that they stop with the run before those close.
+    std::deque<CopiedPiece> copied_;
+    std::unique_ptr<FlushThread> flusher_ = std::make_unique<FlushThread>();
+    std::optional<CopyLoop> copier_;
 };
 
 }  // namespace

@@ -90,16 +90,23 @@ PieceState CheckPiece(const ListedSet& set, std::int64_t piece, const std::strin
         return PieceState::Missing;
     }
     Discard discard;
+    const auto cancelled = [&] {
+        report = StatusOnly(Outcome::Cancelled, messages::kJoinCancelled);
+        return PieceState::Found;
+    };
     switch (copier.Copy(*file, discard, info.length)) {
         case CopyStatus::Done:
-            return copier.NextDigest() == set.DigestOf(piece) ? PieceState::Found
-                                                              : PieceState::Damaged;
+            break;
         case CopyStatus::Cancelled:
-            report = StatusOnly(Outcome::Cancelled, messages::kJoinCancelled);
-            return PieceState::Found;
+            return cancelled();
         default:
             return PieceState::Damaged;
     }
+    // The bytes pass through the loop's buffers: only a cancel leaves them unhashed.
+    const auto digest = copier.NextDigest();
+    copier.TellProgress();
+    if (!digest) return cancelled();
+    return *digest == set.DigestOf(piece) ? PieceState::Found : PieceState::Damaged;
 }
 
 VerifyResult Verify(const JoinRequest& request, const OperationControl& control,

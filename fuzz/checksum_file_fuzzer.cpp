@@ -35,7 +35,8 @@ tessel::ChecksumList RandomList(FuzzedDataProvider& input) {
     header.size = input.ConsumeIntegralInRange<std::int64_t>(header.pieces == 1 ? 0 : full + 1,
                                                              full + header.chunk);
     header.name = input.ConsumeRandomLengthString(64);
-    tessel::ChecksumList list{header, {}};
+    tessel::ChecksumList list;
+    list.header = header;
     for (std::int64_t n = 0; n < header.pieces; ++n) {
         tessel::Digest digest{};
         for (auto& byte : digest) byte = input.ConsumeIntegral<std::uint8_t>();

@@ -258,9 +258,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a failure names the batch file in InfoMessage");
         Require(pieces || written.empty() || ReadAll(batchPath).empty(),
                 "a refused piece count leaves the batch file empty");
-        Require(!pieces || batchName.size() > kLongestFileName ||
-                    batchName.find('\0') != std::string::npos,
-                "a valid piece count and a name the system takes give a batch file");
+        const std::string trimmed = TrimSpaces(field);
+        Require(!pieces || batchName.size() > kLongestFileName || trimmed.empty() ||
+                    trimmed.find('\0') != std::string::npos,
+                "a valid piece count, a name the system takes and a path give a batch file");
     } else {
         Require(pieces.has_value(), "a piece count past the limit is refused");
         Require(written.size() == 1, "the batch file is written");

@@ -23,13 +23,15 @@ using tessel::fuzz::Require;
 constexpr std::size_t kMaxExtensionLength = 8;
 constexpr std::size_t kMaxArguments = 8;
 constexpr std::size_t kMaxArgumentLength = 64;
+constexpr char kRecoveryMark = 'R';
 
 bool IsDecimalFromOne(std::string_view number) {
     return !number.empty() && number.front() != '0' &&
            std::ranges::all_of(number, [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The text is the path or the path less ".N<extension>" or ".sha256", with a file name left.
+// The text is the path or the path less ".N<extension>", ".RN<extension>" or ".sha256", with
+// a file name left.
 void CheckFieldText(std::string_view path, std::string_view extension) {
     const std::string text = tessel::ui::FileFieldText(path, extension);
     Require(path.starts_with(text), "the field's text is the start of the path");
@@ -39,8 +41,9 @@ void CheckFieldText(std::string_view path, std::string_view extension) {
     if (tail == tessel::kChecksumSuffix) return;
     Require(!extension.empty() && tail.ends_with(extension) && tail.front() == '.',
             "only a piece's or a checksum file's ending is taken off");
-    Require(IsDecimalFromOne(tail.substr(1, tail.size() - 1 - extension.size())),
-            "a piece's number is decimal from 1 without leading zeros");
+    std::string_view number = tail.substr(1, tail.size() - 1 - extension.size());
+    if (number.starts_with(kRecoveryMark)) number.remove_prefix(1);  // a recovery piece's
+    Require(IsDecimalFromOne(number), "a piece's number is decimal from 1 without leading zeros");
 }
 
 void CheckStartPath(const std::vector<std::string>& arguments) {
@@ -72,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!tessel::FileNamePart(path, '/').empty()) {
         Require(tessel::ui::FileFieldText(tessel::PieceName(path, number, ".BRK"), ".BRK") == path,
                 "a piece gives the name it belongs to");
+        const auto j = 1 + number % tessel::kMaxRecoveryPieces;
+        Require(
+            tessel::ui::FileFieldText(tessel::RecoveryPieceName(path, j, ".BRK"), ".BRK") == path,
+            "a recovery piece gives the name it belongs to");
         Require(tessel::ui::FileFieldText(path + tessel::kChecksumSuffix, ".BRK") == path,
                 "a checksum file gives the name it belongs to");
     }

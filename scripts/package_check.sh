@@ -244,7 +244,7 @@ sleep 0.5  # let the window finish its first drawing before it is clicked
 eval "$(xdotool getwindowgeometry --shell "$main")"  # X, Y: the window's client origin
 click_at() { xdotool mousemove "$((X + $1))" "$((Y + $2))" click 1; }
 join_image=(259 61)
-help_image=(211 364)
+help_image=(211 386)
 
 click_at "${join_image[@]}"
 joined() { [ "$(stat -c %s "$pieces/sample.bin")" -eq 3000000 ]; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the normal build with warnings as
 # errors, a build without Qt, the Debian package (built, validated, installed, started and
-# removed), a bounded run of every fuzz target, and the same tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer. Each build is a preset of CMakePresets.json.
+# removed), a bounded run of every fuzz target, the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the engine's under ThreadSanitizer. Each build is a preset of
+# CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -32,3 +33,11 @@ fi
 # The test preset sets the sanitizers' options.
 stage "Build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --workflow --preset sanitize
+
+# The engine copies, hashes and flushes on threads of its own: its tests and fault sweeps run
+# again with every access between threads watched. The preset picks the tests and sets the
+# sanitizer's options.
+stage "Build and test the engine under ThreadSanitizer"
+started=$SECONDS
+cmake --workflow --preset tsan
+echo "ThreadSanitizer stage: $((SECONDS - started)) s"

@@ -18,9 +18,15 @@
 //                               descriptor first as Linux does
 // Calls glibc makes inside itself (stat through fstatat, opendir through openat) do not pass
 // through here: the functions a program calls are counted, not the system calls behind them.
+//
+// Each thread counts its own calls: the calls of the thread started Kth (from 1, the program's
+// first thread not counted) are named FUNCTION@K, those of the first thread FUNCTION alone.
+// Threads started in the same order make their calls in the same order from one run to the
+// next, while calls of two threads interleave as the scheduler has them.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -29,6 +35,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -154,24 +161,55 @@ void Log(const std::string& line) {
 
 enum class Action { Pass, Fail, Shorten };
 
+// The place of the calling thread among the threads started, from 1; 0 for the first thread.
+thread_local long threadOrdinal = 0;
+std::atomic<long> threadsStarted = 0;
+
+// The name a call is counted under: the function's, and the thread's place where it is not the
+// first thread.
+std::string CountedName(const char* function) {
+    if (threadOrdinal == 0) return function;
+    return std::string(function) + "@" + std::to_string(threadOrdinal);
+}
+
 // Counts one call on `target` (nothing when it is not under the root) and says what to do.
 Action Decide(const char* function, const std::string& target, std::size_t bytes = 0) {
     if (target.empty()) return Action::Pass;
     static std::mutex mutex;
     static std::map<std::string, long> counts;
     const Settings& settings = Config();
+    const std::string name = CountedName(function);
     long n = 0;
     {
         const std::lock_guard lock(mutex);
-        n = ++counts[function];
+        n = ++counts[name];
     }
-    const bool chosen = settings.function == function && settings.occurrence == n;
+    const bool chosen = settings.function == name && settings.occurrence == n;
     Action action = Action::Pass;
     if (chosen && settings.error != 0) action = Action::Fail;
     if (chosen && settings.shorten && bytes > 1) action = Action::Shorten;
-    Log(std::string(function) + " " + std::to_string(n) + " " + std::to_string(bytes) + " " +
-        target + (action != Action::Pass ? kInjectedMark : "") + "\n");
+    Log(name + " " + std::to_string(n) + " " + std::to_string(bytes) + " " + target +
+        (action != Action::Pass ? kInjectedMark : "") + "\n");
     return action;
+}
+
+// What a thread started through pthread_create runs first: it takes its place, then runs.
+struct Start {
+    void* (*routine)(void*);
+    void* argument;
+    long ordinal;
+};
+
+// The starts are handed over in a ring rather than on the heap: a sanitizer's allocator may not
+// serve a thread that has not started yet. A thread reads its start at once; the ring would
+// have to go round before it does for its slot to be taken again.
+constexpr long kStartSlots = 1024;
+Start starts[kStartSlots];
+
+void* StartCounted(void* start) {
+    const Start taken = *static_cast<Start*>(start);
+    threadOrdinal = taken.ordinal;
+    return taken.routine(taken.argument);
 }
 
 // Decides with errno kept as the caller left it: readdir tells the end of a folder from an
@@ -235,6 +273,16 @@ std::size_t Shortened(std::size_t bytes) {
     }
 
 extern "C" {
+
+// Every thread the program starts is numbered in the order it was started.
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
+                   void* argument) {
+    static const auto real = Real<decltype(&::pthread_create)>("pthread_create");
+    const long ordinal = ++threadsStarted;
+    Start& start = starts[ordinal % kStartSlots];
+    start = {routine, argument, ordinal};
+    return real(thread, attributes, StartCounted, &start);
+}
 
 int open(const char* path, int flags, ...) {
     TESSEL_MODE_ARGUMENT(flags, mode)

@@ -513,26 +513,43 @@ def traced_environment():
     return dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") + "detect_leaks=0")
 
 
+@dataclasses.dataclass
+class Traced:
+    """What a clean run under strace showed: the first thread's calls that touch the folder, as
+    call -> [(n, target)], and the calls that other threads make on the folder's files."""
+    calls: dict
+    threaded: set
+
+
 def learn_strace(scenario, folder, logs):
-    """Runs cleanly under strace; the calls that touch the folder, as call -> [(n, target)].
-    strace counts each call per thread, so each thread's log is counted on its own; a fault at N
-    then lands on the Nth such call of every thread that makes one."""
+    """Runs cleanly under strace and learns its calls. strace counts each call per thread, and a
+    fault at N lands on the Nth such call of every thread that makes one, on whatever file (the
+    dynamic loader's own reads among them): a call that a thread besides the first makes on the
+    folder's files is left to the preloaded library, which counts each thread's calls apart and
+    only those on the folder's files."""
     prefix = os.path.join(logs, "clean")
     result = subprocess.run(strace_command(prefix, None) + scenario.command(folder),
                             env=traced_environment(), capture_output=True, text=True,
                             timeout=RUN_TIMEOUT)
-    calls = {}
+    traced = Traced({}, set())
     for log in sorted(f for f in os.listdir(logs) if f.startswith("clean.")):
+        lines = open(os.path.join(logs, log), errors="replace").readlines()
+        first_thread = any(line.startswith("execve(") for line in lines)
         counts = {}
-        for line in open(os.path.join(logs, log), errors="replace"):
+        for line in lines:
             call = strace_call(line)
             if call is None:
                 continue
             counts[call] = counts.get(call, 0) + 1
             target = strace_target(line, folder)
-            if target is not None and call not in UNFAITHFUL_UNDER_STRACE:
-                calls.setdefault(call, {}).setdefault(counts[call], target)
-    return result, {call: sorted(found.items()) for call, found in calls.items()}
+            if target is None or call in UNFAITHFUL_UNDER_STRACE:
+                continue
+            if first_thread:
+                traced.calls.setdefault(call, {}).setdefault(counts[call], target)
+            else:
+                traced.threaded.add(call)
+    traced.calls = {call: sorted(found.items()) for call, found in traced.calls.items()}
+    return result, traced
 
 
 def shim_environment(shim, folder, log, fault=None):
@@ -570,14 +587,41 @@ def errors_for(index):
     return [ERRORS[index % len(ERRORS)]] if SANITIZED else ERRORS
 
 
-def plan_faults(strace_calls, shim_calls, use_strace):
+# The system call behind a function the preloaded library counts, where their names differ.
+SYSCALL_BEHIND = {"pread": "pread64", "pwrite": "pwrite64", "__read_chk": "read",
+                  "open": "openat", "open64": "openat", "openat64": "openat",
+                  "fstatat": "newfstatat", "fstatat64": "newfstatat", "stat": "newfstatat",
+                  "lstat": "newfstatat", "fstat64": "fstat", "ftruncate64": "ftruncate"}
+
+
+def strace_name(function):
+    return SYSCALL_BEHIND.get(function, function)
+
+
+def function_of(call):
+    """The function a call counted by the preloaded library is of: "fsync@2" is fsync."""
+    return call.split("@")[0]
+
+
+def failing_faults(method, calls):
     faults = []
-    method, calls = ("strace", strace_calls) if use_strace else ("shim", shim_calls)
     for call, found in sorted(calls.items()):
         for index, (n, *_, target) in enumerate(sample(found)):
             faults += [Fault(method, call, n, error, target) for error in errors_for(index)]
+    return faults
+
+
+def plan_faults(traced, shim_calls, use_strace):
+    if use_strace:
+        # The calls other threads make too fail through the library, in every thread.
+        faults = failing_faults("strace", {call: found for call, found in traced.calls.items()
+                                           if call not in traced.threaded})
+        faults += failing_faults("shim", {call: found for call, found in shim_calls.items()
+                                          if strace_name(function_of(call)) in traced.threaded})
+    else:
+        faults = failing_faults("shim", shim_calls)
     for call, found in sorted(shim_calls.items()):
-        if call in MOVING_CALLS:
+        if function_of(call) in MOVING_CALLS:
             movable = [(n, size, target) for n, size, target in found if size > 1]
             faults += [Fault("shim", call, n, "short", target) for n, _, target in sample(movable)]
     return faults
@@ -743,7 +787,7 @@ def chosen_scenarios(arguments, scenarios):
 def learn(sweep, scenario, template):
     """The clean runs, checked as any other: their problems, their number, and the faults that
     the calls they made give."""
-    problems, learned_strace, learned_shim = [], {}, {}
+    problems, learned_strace, learned_shim = [], Traced({}, set()), {}
     if sweep.use_strace:
         found, learned_strace = clean_problems(
             sweep, scenario, template, "strace",
@@ -755,7 +799,7 @@ def learn(sweep, scenario, template):
             lambda folder, logs: learn_shim(scenario, folder, logs, sweep.shim))
         problems += found
     faults = plan_faults(learned_strace, learned_shim, sweep.use_strace)
-    calls = learned_strace if sweep.use_strace else learned_shim
+    calls = learned_strace.calls if sweep.use_strace else learned_shim
     short = sum(1 for fault in faults if fault.action == "short")
     print(f"{scenario.name}: {sum(len(found) for found in calls.values())} calls on its files ("
           + ", ".join(f"{call} {len(found)}" for call, found in sorted(calls.items()))

@@ -177,8 +177,9 @@ const char* NameOf(Call call) {
     return kNames[static_cast<int>(call)];
 }
 
-InterceptingFileSystem::InterceptingFileSystem(Interceptor interceptor, platform::FileSystem& inner)
-    : PassThroughFileSystem(inner), interceptor_(std::move(interceptor)) {}
+InterceptingFileSystem::InterceptingFileSystem(Interceptor interceptor, platform::FileSystem& inner,
+                                               Calls calls)
+    : PassThroughFileSystem(inner), interceptor_(std::move(interceptor)), calls_(calls) {}
 
 EntryInfo InterceptingFileSystem::Examine(const std::string& path, Follow follow) {
     return Intercept(Call::Examine, path) == Fault::None ? inner_.Examine(path, follow)

@@ -1,11 +1,13 @@
 // A FileSystem that shows a test every call the engine makes through it, by kind and full path,
 // before the call is made: the test may act at that moment (delete a piece, pause, plant a link)
 // and may have the call fail instead, in the way that kind of call fails. Every file and folder
-// handed out is watched as well, so the calls on open files are seen too.
+// handed out is watched as well, so the calls on open files are seen too: the engine makes them
+// from its hashing and flushing threads as well as from the thread that runs it.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -60,8 +62,14 @@ class InterceptingFileSystem : public PassThroughFileSystem {
     // Decides, for each call, what it does; may act meanwhile.
     using Interceptor = std::function<Fault(Call call, const std::string& path)>;
 
+    // How the interceptor is called from the engine's threads: one call at a time, so that it
+    // may keep what it sees without locks; or at once, for an interceptor that holds one thread
+    // until another makes a call (it then guards what it keeps itself).
+    enum class Calls { OneAtATime, AtOnce };
+
     explicit InterceptingFileSystem(Interceptor interceptor,
-                                    platform::FileSystem& inner = platform::DefaultFileSystem());
+                                    platform::FileSystem& inner = platform::DefaultFileSystem(),
+                                    Calls calls = Calls::OneAtATime);
 
     platform::EntryInfo Examine(const std::string& path, platform::Follow follow) override;
     std::unique_ptr<platform::File> OpenForReading(const std::string& path,
@@ -70,7 +78,11 @@ class InterceptingFileSystem : public PassThroughFileSystem {
     std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override;
 
     // What the interceptor says of a call; used by the watched folders and files.
-    Fault Intercept(Call call, const std::string& path) { return interceptor_(call, path); }
+    Fault Intercept(Call call, const std::string& path) {
+        if (calls_ == Calls::AtOnce) return interceptor_(call, path);
+        const std::lock_guard lock(oneAtATime_);
+        return interceptor_(call, path);
+    }
     std::unique_ptr<platform::File> Watch(const std::string& path,
                                           std::unique_ptr<platform::File> file);
     std::unique_ptr<platform::Replacement> WatchReplacement(
@@ -78,6 +90,8 @@ class InterceptingFileSystem : public PassThroughFileSystem {
 
   private:
     Interceptor interceptor_;
+    Calls calls_;
+    std::recursive_mutex oneAtATime_;  // an interceptor's action may call through here again
 };
 
 // Does what the test asks once, the first time the engine makes a call that `trigger` picks,

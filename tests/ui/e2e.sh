@@ -88,7 +88,7 @@ folder_field=(175 197)
 batch_box=(44 318)
 split_image=(111 61)
 join_image=(259 61)
-exit_image=(310 364)
+exit_image=(310 386)
 
 summary_open() {
     for window in $(xdotool search --onlyvisible --pid "$tessel_pid" 2>/dev/null); do
@@ -200,7 +200,7 @@ echo "split and join by mouse and by keyboard; names, roles, focus and status re
 # what the screen shows there now.
 banner_area=383x28+0+0
 split_area=127x33+48+44
-status_area=257x17+21+396
+status_area=257x17+21+418
 shown() { import -window "$main" png:- 2>/dev/null | convert png:- -crop "$1" +repage -format '%#' info:; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
@@ -210,7 +210,7 @@ split_open() { [ "$(shown "$split_area")" = "$split_idle" ]; }
 # Covers the whole window with another one, takes that away, and waits up to one second for
 # Tessel to have drawn its banner again.
 redrawn_after_cover() {
-    xmessage -geometry "383x436+$X+$Y" "covering Tessel" 2>/dev/null &
+    xmessage -geometry "383x458+$X+$Y" "covering Tessel" 2>/dev/null &
     local cover=$!
     wait_for banner_hidden || fail "the covering window did not appear"
     kill "$cover"
