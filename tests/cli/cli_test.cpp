@@ -2,12 +2,13 @@
 // process, with its output, its exit statuses, its files, signals and a terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,6 +18,8 @@
 #include "engine/shared_settings.h"
 #include "tessel/product.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/case_names.h"
+#include "tests/support/checked_runs.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_folder.h"
 
@@ -33,14 +36,6 @@ constexpr char kSplitCancelled[] = "tessel-cli: The split was cancelled\n";
 constexpr char kJoinCancelled[] = "tessel-cli: The join was cancelled\n";
 // Ends every usage error, after "Try 'tessel-cli" or "Try 'tessel-cli split" and so on.
 constexpr char kTryHelpEnd[] = " --help' for more information.\n";
-
-std::string Piece(const std::string& base, std::int64_t n) {
-    return PieceName(base, n, kDefaultPieceExtension);
-}
-
-std::string RecoveryPiece(const std::string& base, std::int64_t j) {
-    return RecoveryPieceName(base, j, kDefaultPieceExtension);
-}
 
 std::string List(const std::string& base) {
     return base + product::kChecksumSuffix;
@@ -59,11 +54,6 @@ std::map<std::string, std::vector<char>> ContentsOf(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
         contents[entry.path().filename().string()] = ReadFile(entry.path().string());
     return contents;
-}
-
-ino_t InodeOf(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
 // The names in a folder and below it, sorted, to show that nothing was added or taken away.
@@ -356,60 +346,6 @@ TEST_F(CliSetTest, VerifyTellsEveryPieceAndWhetherTheFileCanBeJoined) {
     EXPECT_EQ(run.out + run.err, "");
     EXPECT_EQ(ContentsOf(At("set")), pristine);
 
-    struct Case {
-        std::string what;
-        std::function<void()> harm;
-        std::vector<std::string> words;
-        std::string verdict;
-    };
-    const std::vector<Case> cases = {
-        {"a missing piece",
-         [&] { fs::remove(InSet(Piece("report.doc", 2))); },
-         {"OK", "MISSING", "OK", "OK", "OK"},
-         " can be rebuilt from its recovery pieces: 1 piece is missing or damaged, at most 2 can "
-         "be rebuilt"},
-        {"a piece with a byte changed and one cut short",
-         [&] {
-             FlipByte(InSet(Piece("report.doc", 3)), kLastPiece - 1);
-             fs::resize_file(InSet(Piece("report.doc", 1)), 1000);
-         },
-         {"DAMAGED", "OK", "DAMAGED", "OK", "OK"},
-         " can be rebuilt from its recovery pieces: 2 pieces are missing or damaged, at most 2 can "
-         "be rebuilt"},
-        {"a damaged recovery piece",
-         [&] { FlipByte(InSet(RecoveryPiece("report.doc", 1)), 0); },
-         {"OK", "OK", "OK", "DAMAGED", "OK"},
-         " can be joined, but 1 recovery piece is missing or damaged"},
-        {"a recovery piece missing and one grown longer",
-         [&] {
-             fs::remove(InSet(RecoveryPiece("report.doc", 1)));
-             fs::resize_file(InSet(RecoveryPiece("report.doc", 2)), 1 << 21);
-         },
-         {"OK", "OK", "OK", "MISSING", "DAMAGED"},
-         " can be joined, but 2 recovery pieces are missing or damaged"},
-        {"more lost than the recovery pieces make up for",
-         [&] {
-             fs::remove(InSet(Piece("report.doc", 1)));
-             FlipByte(InSet(Piece("report.doc", 2)), 12345);
-             fs::remove(InSet(RecoveryPiece("report.doc", 2)));
-         },
-         {"MISSING", "DAMAGED", "OK", "OK", "MISSING"},
-         " cannot be joined: 3 pieces are missing or damaged, at most 2 can be rebuilt"},
-    };
-    for (const auto& [what, harm, words, verdict] : cases) {
-        Restore();
-        harm();
-        const auto harmed = ContentsOf(At("set"));
-        run = Cli({"verify", "set/report.doc"});
-        EXPECT_EQ(run.status, 1) << what;
-        EXPECT_EQ(run.err, "") << what;
-        EXPECT_EQ(run.out, Lines("set/", words) + "set/report.doc" + verdict + "\n") << what;
-        run = Cli({"verify", "-q", "set/" + Piece("report.doc", 3)});
-        EXPECT_EQ(run.status, 1) << what;
-        EXPECT_EQ(run.out + run.err, "") << what;
-        EXPECT_EQ(ContentsOf(At("set")), harmed) << what << ": verify wrote";
-    }
-
     // A checksum file cut short by a line, and none at all: the engine's texts, no piece lines.
     Restore();
     auto list = ReadFile(InSet(List("report.doc")));
@@ -438,6 +374,76 @@ TEST_F(CliSetTest, VerifyTellsEveryPieceAndWhetherTheFileCanBeJoined) {
     EXPECT_EQ(run.out, Lines("plain/", {"OK", "OK", "MISSING"}) +
                            "plain/report.doc cannot be joined: 1 piece is missing or damaged\n");
 }
+
+// One way a set is harmed, verify's word for each piece and recovery piece, and its verdict.
+class CliSetVerifyHarm;
+struct Harm {
+    std::string what;
+    std::function<void(const CliSetVerifyHarm&)> harm;
+    std::vector<std::string> words;
+    std::string verdict;
+};
+
+class CliSetVerifyHarm : public CliSetTest, public ::testing::WithParamInterface<Harm> {
+  public:
+    static std::vector<Harm> Cases();
+};
+
+std::vector<Harm> CliSetVerifyHarm::Cases() {
+    return {
+        {"a missing piece",
+         [](const CliSetVerifyHarm& set) { fs::remove(set.InSet(Piece("report.doc", 2))); },
+         {"OK", "MISSING", "OK", "OK", "OK"},
+         " can be rebuilt from its recovery pieces: 1 piece is missing or damaged, at most 2 can "
+         "be rebuilt"},
+        {"a piece with a byte changed and one cut short",
+         [](const CliSetVerifyHarm& set) {
+             FlipByte(set.InSet(Piece("report.doc", 3)), kLastPiece - 1);
+             fs::resize_file(set.InSet(Piece("report.doc", 1)), 1000);
+         },
+         {"DAMAGED", "OK", "DAMAGED", "OK", "OK"},
+         " can be rebuilt from its recovery pieces: 2 pieces are missing or damaged, at most 2 can "
+         "be rebuilt"},
+        {"a damaged recovery piece",
+         [](const CliSetVerifyHarm& set) {
+             FlipByte(set.InSet(RecoveryPiece("report.doc", 1)), 0);
+         },
+         {"OK", "OK", "OK", "DAMAGED", "OK"},
+         " can be joined, but 1 recovery piece is missing or damaged"},
+        {"a recovery piece missing and one grown longer",
+         [](const CliSetVerifyHarm& set) {
+             fs::remove(set.InSet(RecoveryPiece("report.doc", 1)));
+             fs::resize_file(set.InSet(RecoveryPiece("report.doc", 2)), 1 << 21);
+         },
+         {"OK", "OK", "OK", "MISSING", "DAMAGED"},
+         " can be joined, but 2 recovery pieces are missing or damaged"},
+        {"more lost than the recovery pieces make up for",
+         [](const CliSetVerifyHarm& set) {
+             fs::remove(set.InSet(Piece("report.doc", 1)));
+             FlipByte(set.InSet(Piece("report.doc", 2)), 12345);
+             fs::remove(set.InSet(RecoveryPiece("report.doc", 2)));
+         },
+         {"MISSING", "DAMAGED", "OK", "OK", "MISSING"},
+         " cannot be joined: 3 pieces are missing or damaged, at most 2 can be rebuilt"},
+    };
+}
+
+TEST_P(CliSetVerifyHarm, VerifyTellsEveryPieceAndWhetherTheFileCanBeJoined) {
+    const auto& [what, harm, words, verdict] = GetParam();
+    harm(*this);
+    const auto harmed = ContentsOf(At("set"));
+    auto run = Cli({"verify", "set/report.doc"});
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_EQ(run.err, "") << what;
+    EXPECT_EQ(run.out, Lines("set/", words) + "set/report.doc" + verdict + "\n") << what;
+    run = Cli({"verify", "-q", "set/" + Piece("report.doc", 3)});
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_EQ(run.out + run.err, "") << what;
+    EXPECT_EQ(ContentsOf(At("set")), harmed) << what << ": verify wrote";
+}
+
+INSTANTIATE_TEST_SUITE_P(, CliSetVerifyHarm, ::testing::ValuesIn(CliSetVerifyHarm::Cases()),
+                         [](const auto& test) { return CamelCase(test.param.what); });
 
 TEST_F(CliSetTest, RepairWritesOnlyTheLostPiecesAnewAndTheJoinThenRebuildsNothing) {
     const auto pristine = ContentsOf(At("pristine"));
@@ -540,38 +546,45 @@ TEST_F(CliTest, RepairOfASetWithoutRecoveryPiecesRefusesInWordsThatFitOnePiece) 
     EXPECT_EQ(NamesIn(temp_.path()), before);
 }
 
-TEST_F(CliTest, SignalsStopASplitWhichTakesBackItsPieces) {
+// Each run: the signal sent once piece 2 is begun (piece 1 written whole and flushed), and a
+// signal the program was started with ignored, sent before it, which must change nothing.
+struct SignalCase {
+    int signal;
+    int ignored;
+};
+const SignalCase kSignalCases[] = {{SIGINT, SIGHUP}, {SIGTERM, SIGINT}, {SIGHUP, SIGTERM}};
+
+class CliSignals : public CliTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliSignals, SignalsStopASplitWhichTakesBackItsPieces) {
     MakeSparse(At("big.bin"), kLongInputSize);
-    // Each run: the signal sent once piece 2 is begun (piece 1 written whole and flushed), and
-    // a signal the program was started with ignored, sent before it, which must change nothing.
-    struct Case {
-        int signal;
-        int ignored;
-    };
-    for (const auto [signal, ignored] :
-         {Case{SIGINT, SIGHUP}, Case{SIGTERM, SIGINT}, Case{SIGHUP, SIGTERM}}) {
-        const std::string folder = "out" + std::to_string(signal);
-        CliPlace place = Place();
-        place.ignoredSignals = {ignored};
-        CliProcess split(place,
-                         {"split", "big.bin", "--size", "256M", "--output", folder, "--batch"});
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 2))); }));
-        split.Signal(ignored);
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 3))); }))
-            << "a signal ignored from the start stopped the split";
-        split.Signal(signal);
-        const auto run = split.Finish();
-        EXPECT_EQ(run.status, 128 + signal);
-        EXPECT_NE(run.out.find(" This will require 16 Files."), std::string::npos) << run.out;
-        // Standard error is a file: the cancel alone, no progress.
-        EXPECT_EQ(run.err, kSplitCancelled);
-        for (const auto& name : NamesIn(At(folder))) {
-            EXPECT_FALSE(name.ends_with(kDefaultPieceExtension)) << name;
-            EXPECT_FALSE(name.ends_with(product::kChecksumSuffix)) << name;
-            EXPECT_FALSE(name.ends_with(".bat")) << "a batch file lists pieces that are gone";
-        }
+    const auto [signal, ignored] = GetParam();
+    const std::string folder = "out" + std::to_string(signal);
+    CliPlace place = Place();
+    place.ignoredSignals = {ignored};
+    CliProcess split(place, {"split", "big.bin", "--size", "256M", "--output", folder, "--batch"});
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 2))); }));
+    split.Signal(ignored);
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(At(folder + "/" + Piece("big.bin", 3))); }))
+        << "a signal ignored from the start stopped the split";
+    split.Signal(signal);
+    const auto run = split.Finish();
+    EXPECT_EQ(run.status, 128 + signal);
+    EXPECT_NE(run.out.find(" This will require 16 Files."), std::string::npos) << run.out;
+    // Standard error is a file: the cancel alone, no progress.
+    EXPECT_EQ(run.err, kSplitCancelled);
+    for (const auto& name : NamesIn(At(folder))) {
+        EXPECT_FALSE(name.ends_with(kDefaultPieceExtension)) << name;
+        EXPECT_FALSE(name.ends_with(product::kChecksumSuffix)) << name;
+        EXPECT_FALSE(name.ends_with(".bat")) << "a batch file lists pieces that are gone";
     }
 }
+
+// "SIGINT_IgnoringSIGHUP" and so on.
+INSTANTIATE_TEST_SUITE_P(, CliSignals, ::testing::ValuesIn(kSignalCases), [](const auto& test) {
+    return std::string("SIG") + ::sigabbrev_np(test.param.signal) + "_IgnoringSIG" +
+           ::sigabbrev_np(test.param.ignored);
+});
 
 TEST_F(CliTest, SignalsStopAJoinVerifyOrRepairAndNothingChanges) {
     MakeSparseSet(At("set"), kGiB / 2);
@@ -679,50 +692,65 @@ TEST_F(CliTest, ProgressShowsOnATerminalOnly) {
     EXPECT_NE(run.out.find("\rRepairing pieces... "), std::string::npos) << run.out;
 }
 
-TEST_F(CliTest, WrongUsageGivesStatusTwoAndNamesTheProblem) {
+// The arguments, and a part of the problem that the error names.
+using Usage = std::pair<std::vector<std::string>, std::string>;
+const Usage kWrongUsages[] = {
+    {{}, "subcommand"},
+    {{"bogus", "report.doc"}, "bogus"},
+    {{"split", "--bogus", "report.doc"}, "--bogus"},
+    {{"split"}, "FILE"},
+    {{"join"}, "NAME"},
+    {{"split", "report.doc", "--size", "1000", "--preset", "1"}, "--preset"},
+    {{"split", "report.doc", "--size", "12Q"}, "'12Q' is not a size"},
+    {{"split", "report.doc", "--size", "1.5G"}, "'1.5G' is not a size"},
+    {{"split", "report.doc", "--size", "-5"}, "-5"},
+    {{"split", "report.doc", "--size", "0"}, "at least one byte"},
+    {{"split", "report.doc", "--size", "9000000T"}, "more bytes than a file can hold"},
+    {{"split", "report.doc", "--preset", "floppy"}, "no preset's label starts with 'floppy'"},
+    {{"split", "report.doc", "--preset", "15"}, "there is no preset 15"},
+    {{"split", "report.doc", "--preset", "0"}, "there is no preset 0"},
+    {{"split", "report.doc", "--preset", "diskette"}, "Diskette 4 MB"},
+    {{"split", "report.doc", "--preset", "jaz"}, "Jaz Disk 2 GB"},
+    {{"split", "report.doc", "--preset", "14"}, "'Custom' is no size"},
+    {{"split", "report.doc", "--preset", "custom"}, "'Custom' is no size"},
+    {{"split", "report.doc", "--output", ""}, "--output"},
+    {{"split", "report.doc", "--recovery", "17"}, "--recovery"},
+    {{"split", "report.doc", "--recovery", "-1"}, "--recovery"},
+    {{"split", "report.doc", "-r", "two"}, "--recovery"},
+    {{"verify"}, "NAME"},
+    {{"repair"}, "NAME"},
+    {{"verify", "report.doc", "--force"}, "--force"},
+    {{"repair", "report.doc", "other.doc"}, "other.doc"},
+    {{"join", "report.doc", "--size", "1M"}, "--size"},
+};
+
+class CliWrongUsage : public CliTest, public ::testing::WithParamInterface<Usage> {};
+
+TEST_P(CliWrongUsage, WrongUsageGivesStatusTwoAndNamesTheProblem) {
     WritePattern(At("report.doc"), kInputSize);
     const auto before = NamesIn(temp_.path());
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "subcommand"},
-        {{"bogus", "report.doc"}, "bogus"},
-        {{"split", "--bogus", "report.doc"}, "--bogus"},
-        {{"split"}, "FILE"},
-        {{"join"}, "NAME"},
-        {{"split", "report.doc", "--size", "1000", "--preset", "1"}, "--preset"},
-        {{"split", "report.doc", "--size", "12Q"}, "'12Q' is not a size"},
-        {{"split", "report.doc", "--size", "1.5G"}, "'1.5G' is not a size"},
-        {{"split", "report.doc", "--size", "-5"}, "-5"},
-        {{"split", "report.doc", "--size", "0"}, "at least one byte"},
-        {{"split", "report.doc", "--size", "9000000T"}, "more bytes than a file can hold"},
-        {{"split", "report.doc", "--preset", "floppy"}, "no preset's label starts with 'floppy'"},
-        {{"split", "report.doc", "--preset", "15"}, "there is no preset 15"},
-        {{"split", "report.doc", "--preset", "0"}, "there is no preset 0"},
-        {{"split", "report.doc", "--preset", "diskette"}, "Diskette 4 MB"},
-        {{"split", "report.doc", "--preset", "jaz"}, "Jaz Disk 2 GB"},
-        {{"split", "report.doc", "--preset", "14"}, "'Custom' is no size"},
-        {{"split", "report.doc", "--preset", "custom"}, "'Custom' is no size"},
-        {{"split", "report.doc", "--output", ""}, "--output"},
-        {{"split", "report.doc", "--recovery", "17"}, "--recovery"},
-        {{"split", "report.doc", "--recovery", "-1"}, "--recovery"},
-        {{"split", "report.doc", "-r", "two"}, "--recovery"},
-        {{"verify"}, "NAME"},
-        {{"repair"}, "NAME"},
-        {{"verify", "report.doc", "--force"}, "--force"},
-        {{"repair", "report.doc", "other.doc"}, "other.doc"},
-        {{"join", "report.doc", "--size", "1M"}, "--size"},
-    };
-    for (const auto& [arguments, problem] : cases) {
-        std::string shown;
-        for (const auto& argument : arguments) shown += "'" + argument + "' ";
-        const auto run = Cli(arguments);
-        EXPECT_EQ(run.status, 2) << shown << run.err;
-        EXPECT_EQ(run.out, "") << shown;
-        EXPECT_TRUE(run.err.starts_with("tessel-cli: ")) << shown << run.err;
-        EXPECT_NE(run.err.find(problem), std::string::npos) << shown << run.err;
-        EXPECT_TRUE(run.err.ends_with(kTryHelpEnd)) << shown << run.err;
-        EXPECT_EQ(NamesIn(temp_.path()), before) << shown;
-    }
+    const auto& [arguments, problem] = GetParam();
+    std::string shown;
+    for (const auto& argument : arguments) shown += "'" + argument + "' ";
+    const auto run = Cli(arguments);
+    EXPECT_EQ(run.status, 2) << shown << run.err;
+    EXPECT_EQ(run.out, "") << shown;
+    EXPECT_TRUE(run.err.starts_with("tessel-cli: ")) << shown << run.err;
+    EXPECT_NE(run.err.find(problem), std::string::npos) << shown << run.err;
+    EXPECT_TRUE(run.err.ends_with(kTryHelpEnd)) << shown << run.err;
+    EXPECT_EQ(NamesIn(temp_.path()), before) << shown;
 }
+
+// The arguments, each spelled out and set apart by "__": "split__reportDotdoc".
+std::string ArgumentsName(const std::vector<std::string>& arguments) {
+    std::string name;
+    for (const auto& argument : arguments)
+        name += (name.empty() ? "" : "__") + SpelledOut(argument);
+    return name.empty() ? "NoArguments" : name;
+}
+
+INSTANTIATE_TEST_SUITE_P(, CliWrongUsage, ::testing::ValuesIn(kWrongUsages),
+                         [](const auto& test) { return ArgumentsName(test.param.first); });
 
 TEST_F(CliTest, HelpAndVersionDescribeEveryCommand) {
     auto run = Cli({"--version"});
@@ -759,34 +787,41 @@ TEST_F(CliTest, HelpAndVersionDescribeEveryCommand) {
     EXPECT_EQ(run.out.find("Custom"), std::string::npos) << run.out;
 }
 
-TEST_F(CliTest, BashCompletionOffersCommandsOptionsAndPresets) {
-    // Each case: the words on the line (the last one being completed), then what is offered.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"''", "split join verify repair --help --version"},
-        {"sp", "split"},
-        {"split --pr", "--preset"},
-        {"split report.doc --b", "--batch"},
-        {"join --f", "--force"},
-        {"split report.doc --rec", "--recovery"},
-        {"split --recovery ''", ""},
-        {"ver", "verify"},
-        {"verify --", "--quiet --help"},
-        {"repair -", "--quiet --help"},
-        {"rep", "repair"},
-        {"split --preset ''", "1 2 3 4 5 6 7 8 9 10 11 12 13"},
-        {"split --preset 1", "1 10 11 12 13"},
-        {"split -o ho", "home"},
-    };
-    for (const auto& [words, offered] : cases) {
-        const std::string script = std::string("source '") + TESSEL_CLI_COMPLETION + "'\n" +
-                                   "COMP_WORDS=('" + TESSEL_CLI_PATH + "' " + words + ")\n" +
-                                   "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n" + "_tessel_cli\n" +
-                                   "echo \"${COMPREPLY[*]}\"\n";
-        const auto run = RunTool(temp_.path().string(), {"bash", "-c", script});
-        EXPECT_EQ(run.exitCode, 0) << words << ": " << run.output;
-        EXPECT_EQ(run.output, offered + "\n") << words;
-    }
+// Each case: the words on the line (the last one being completed), then what is offered.
+const std::pair<std::string, std::string> kCompletions[] = {
+    {"''", "split join verify repair --help --version"},
+    {"sp", "split"},
+    {"split --pr", "--preset"},
+    {"split report.doc --b", "--batch"},
+    {"join --f", "--force"},
+    {"split report.doc --rec", "--recovery"},
+    {"split --recovery ''", ""},
+    {"ver", "verify"},
+    {"verify --", "--quiet --help"},
+    {"repair -", "--quiet --help"},
+    {"rep", "repair"},
+    {"split --preset ''", "1 2 3 4 5 6 7 8 9 10 11 12 13"},
+    {"split --preset 1", "1 10 11 12 13"},
+    {"split -o ho", "home"},
+};
+
+class CliCompletion : public CliTest,
+                      public ::testing::WithParamInterface<std::pair<std::string, std::string>> {};
+
+TEST_P(CliCompletion, BashCompletionOffersCommandsOptionsAndPresets) {
+    const auto& [words, offered] = GetParam();
+    const std::string script = std::string("source '") + TESSEL_CLI_COMPLETION + "'\n" +
+                               "COMP_WORDS=('" + TESSEL_CLI_PATH + "' " + words + ")\n" +
+                               "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n" + "_tessel_cli\n" +
+                               "echo \"${COMPREPLY[*]}\"\n";
+    const auto run = RunTool(temp_.path().string(), {"bash", "-c", script});
+    EXPECT_EQ(run.exitCode, 0) << words << ": " << run.output;
+    EXPECT_EQ(run.output, offered + "\n") << words;
 }
+
+// The line spelled out: "split_DashDashpr" for "split --pr".
+INSTANTIATE_TEST_SUITE_P(, CliCompletion, ::testing::ValuesIn(kCompletions),
+                         [](const auto& test) { return SpelledOut(test.param.first); });
 
 }  // namespace
 }  // namespace tessel::testing

@@ -9,12 +9,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/piece_checks.h"
@@ -28,64 +32,54 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kChunk = 64 * 1024;
 
-std::string ReadText(const std::string& path) {
-    const auto bytes = ReadFile(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 std::int64_t CountOf(const std::string& text, const std::string& word) {
     std::int64_t count = 0;
     for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
     return count;
 }
 
-// Every name in `folder`, sorted.
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::ranges::sort(names);
-    return names;
+struct NameCase {
+    std::string name;
+    std::int64_t size;
+};
+const NameCase kNameCases[] = {
+    {"one.bin", kChunk / 2},
+    {"several.bin", 3 * kChunk + 17},
+    {"empty.bin", 0},
+    {"with blanks.doc", 2 * kChunk},
+    {"Ünïcödé ☃.txt", kChunk + 1},
+    {"back\\slash.bin", kChunk + 5},
+    {"new\nline.bin", 2 * kChunk + 3},
+};
+
+class ChecksumFileNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ChecksumFileNames, SplitWritesAListThatSha256sumAcceptsForEveryKindOfName) {
+    const auto& [name, size] = GetParam();
+    TempFolder temp;
+    WritePattern(temp / name, size);
+    auto settings = SettingsFor(temp / "out", kChunk);
+    RecordingDialog dialog;
+    ASSERT_TRUE(CheckedSplit(settings, temp / name, dialog));
+
+    const auto pieces = ExpectedPieces(size, kChunk);
+    const auto check =
+        RunTool(temp / "out", {"sha256sum", "--strict", "-c", name + kChecksumSuffix});
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_EQ(CountOf(check.output, ": OK"), pieces) << check.output;
+
+    ChecksumList list;
+    ASSERT_EQ(ParseChecksumFile(ReadText(temp / ("out/" + name + kChecksumSuffix)), name,
+                                kDefaultPieceExtension, list),
+              ListReading::Complete);
+    ASSERT_TRUE(list.header.has_value());
+    EXPECT_EQ(list.header->size, size);
+    EXPECT_EQ(list.header->chunk, kChunk);
+    EXPECT_EQ(list.header->pieces, pieces);
 }
 
-TEST(ChecksumFile, SplitWritesAListThatSha256sumAcceptsForEveryKindOfName) {
-    struct Case {
-        std::string name;
-        std::int64_t size;
-    };
-    const std::vector<Case> cases = {
-        {"one.bin", kChunk / 2},
-        {"several.bin", 3 * kChunk + 17},
-        {"empty.bin", 0},
-        {"with blanks.doc", 2 * kChunk},
-        {"Ünïcödé ☃.txt", kChunk + 1},
-        {"back\\slash.bin", kChunk + 5},
-        {"new\nline.bin", 2 * kChunk + 3},
-    };
-    for (const auto& [name, size] : cases) {
-        SCOPED_TRACE(name);
-        TempFolder temp;
-        WritePattern(temp / name, size);
-        auto settings = SettingsFor(temp / "out", kChunk);
-        RecordingDialog dialog;
-        ASSERT_TRUE(CheckedSplit(settings, temp / name, dialog));
-
-        const auto pieces = ExpectedPieces(size, kChunk);
-        const auto check =
-            RunTool(temp / "out", {"sha256sum", "--strict", "-c", name + kChecksumSuffix});
-        EXPECT_EQ(check.exitCode, 0) << check.output;
-        EXPECT_EQ(CountOf(check.output, ": OK"), pieces) << check.output;
-
-        ChecksumList list;
-        ASSERT_EQ(ParseChecksumFile(ReadText(temp / ("out/" + name + kChecksumSuffix)), name,
-                                    kDefaultPieceExtension, list),
-                  ListReading::Complete);
-        ASSERT_TRUE(list.header.has_value());
-        EXPECT_EQ(list.header->size, size);
-        EXPECT_EQ(list.header->chunk, kChunk);
-        EXPECT_EQ(list.header->pieces, pieces);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(, ChecksumFileNames, ::testing::ValuesIn(kNameCases),
+                         [](const auto& test) { return SpelledOut(test.param.name); });
 
 TEST(ChecksumFile, ResplitIntoFewerPiecesRewritesTheList) {
     TempFolder temp;
@@ -128,52 +122,59 @@ void CutChecksumList(const SplitPieces& set, std::size_t lines) {
     WriteFile(path, {text.begin(), text.end()});
 }
 
-TEST(ChecksumJoin, DamagedMissingOrUnlistedPiecesAreNamedAndTheTargetKeepsItsBytes) {
-    const std::string piece = messages::kPieceOpen;
-    const std::vector<Damage> damages = {
-        {"a flipped byte in the middle of a middle piece",
-         [](const SplitPieces& set) { FlipByte(set.Piece(2), kChunk / 2); },
-         piece + "2" + messages::kPieceDamagedClose},
-        {"a piece cut short",
-         [](const SplitPieces& set) { fs::resize_file(set.Piece(3), kChunk - 1); },
-         piece + "3" + messages::kPieceDamagedClose},
-        {"a piece made longer",
-         [](const SplitPieces& set) { fs::resize_file(set.Piece(2), kChunk + 1); },
-         piece + "2" + messages::kPieceDamagedClose},
-        {"the last piece missing", [](const SplitPieces& set) { fs::remove(set.Piece(5)); },
-         piece + "5" + messages::kPieceMissingClose},
-        {"a middle piece missing", [](const SplitPieces& set) { fs::remove(set.Piece(3)); },
-         piece + "3" + messages::kPieceMissingClose},
-        {"a list cut after its third piece",
-         [](const SplitPieces& set) { CutChecksumList(set, 4); },
-         messages::kChecksumFileIncomplete},
-        {"a list that is not one",
-         [](const SplitPieces& set) {
-             WriteFile(set.target + kChecksumSuffix, {'x', '\n'});
-         },
-         messages::kChecksumFileUnreadable},
-    };
-    const std::vector<std::pair<const char*, std::vector<char>>> targets = {
-        {"the empty placeholder", {}}, {"an older, longer file", PatternBytes(9 * kChunk, 7)}};
+const std::string kPiece = messages::kPieceOpen;
+const Damage kDamages[] = {
+    {"a flipped byte in the middle of a middle piece",
+     [](const SplitPieces& set) { FlipByte(set.Piece(2), kChunk / 2); },
+     kPiece + "2" + messages::kPieceDamagedClose},
+    {"a piece cut short", [](const SplitPieces& set) { fs::resize_file(set.Piece(3), kChunk - 1); },
+     kPiece + "3" + messages::kPieceDamagedClose},
+    {"a piece made longer",
+     [](const SplitPieces& set) { fs::resize_file(set.Piece(2), kChunk + 1); },
+     kPiece + "2" + messages::kPieceDamagedClose},
+    {"the last piece missing", [](const SplitPieces& set) { fs::remove(set.Piece(5)); },
+     kPiece + "5" + messages::kPieceMissingClose},
+    {"a middle piece missing", [](const SplitPieces& set) { fs::remove(set.Piece(3)); },
+     kPiece + "3" + messages::kPieceMissingClose},
+    {"a list cut after its third piece", [](const SplitPieces& set) { CutChecksumList(set, 4); },
+     messages::kChecksumFileIncomplete},
+    {"a list that is not one",
+     [](const SplitPieces& set) {
+         WriteFile(set.target + kChecksumSuffix, {'x', '\n'});
+     },
+     messages::kChecksumFileUnreadable},
+};
+// What stands where the join writes before it: its kind, and its bytes.
+using Target = std::pair<const char*, std::vector<char>>;
+const Target kTargets[] = {{"the empty placeholder", {}},
+                           {"an older, longer file", PatternBytes(9 * kChunk, 7)}};
 
-    for (const auto& damage : damages) {
-        for (const auto& [targetKind, before] : targets) {
-            SCOPED_TRACE(std::string(damage.what) + ", onto " + targetKind);
-            const SplitPieces set("data.bin", 4 * kChunk + 100, kChunk, 3);
-            damage.apply(set);
-            WriteFile(set.target, before);
-            const auto namesBefore = Names(set.temp.path() / "out");
+class ChecksumJoinDamage : public ::testing::TestWithParam<std::tuple<Damage, Target>> {};
 
-            auto settings = SettingsFor(set.temp / "out", kChunk);
-            EXPECT_FALSE(CheckedJoin(settings, set.target));
-            EXPECT_EQ(settings.StatusMessage, damage.status);
-            EXPECT_EQ(settings.InfoMessage,
-                      messages::kJoinFailedInfoOpen + set.target + messages::kFailedInfoClose);
-            EXPECT_TRUE(SameBytes(ReadFile(set.target), before));
-            EXPECT_EQ(Names(set.temp.path() / "out"), namesBefore) << "a file was left behind";
-        }
-    }
+TEST_P(ChecksumJoinDamage, DamagedMissingOrUnlistedPiecesAreNamedAndTheTargetKeepsItsBytes) {
+    const auto& [damage, target] = GetParam();
+    const auto& before = target.second;
+    const SplitPieces set("data.bin", 4 * kChunk + 100, kChunk, 3);
+    damage.apply(set);
+    WriteFile(set.target, before);
+    const auto namesBefore = Names(set.temp.path() / "out");
+
+    auto settings = SettingsFor(set.temp / "out", kChunk);
+    EXPECT_FALSE(CheckedJoin(settings, set.target));
+    EXPECT_EQ(settings.StatusMessage, damage.status);
+    EXPECT_EQ(settings.InfoMessage,
+              messages::kJoinFailedInfoOpen + set.target + messages::kFailedInfoClose);
+    EXPECT_TRUE(SameBytes(ReadFile(set.target), before));
+    EXPECT_EQ(Names(set.temp.path() / "out"), namesBefore) << "a file was left behind";
 }
+
+INSTANTIATE_TEST_SUITE_P(, ChecksumJoinDamage,
+                         ::testing::Combine(::testing::ValuesIn(kDamages),
+                                            ::testing::ValuesIn(kTargets)),
+                         [](const auto& test) {
+                             return CamelCase(std::get<0>(test.param).what) + "_Onto" +
+                                    CamelCase(std::get<1>(test.param).first);
+                         });
 
 TEST(ChecksumJoin, ListedPiecesAloneAreJoinedAndWithoutAListTheJoinIsAsBefore) {
     const SplitPieces set("data.bin", 3 * kChunk - 9, kChunk, 11);
@@ -216,7 +217,7 @@ TEST(ChecksumJoin, ASplitKilledPartWayLeavesAListTheJoinCallsIncomplete) {
     EXPECT_EQ(fs::file_size(temp / "out/data.bin"), 0U);
 }
 
-TEST(Cancel, ACancelledSplitTakesBackWhatItWroteAndACancelledJoinLeavesTheTarget) {
+TEST(ChecksumCancel, ACancelledSplitTakesBackWhatItWroteAndACancelledJoinLeavesTheTarget) {
     TempFolder temp;
     const auto input = WritePattern(temp / "data.bin", 5 * kChunk);
     std::atomic<bool> cancel = true;
@@ -239,7 +240,7 @@ TEST(Cancel, ACancelledSplitTakesBackWhatItWroteAndACancelledJoinLeavesTheTarget
     WriteFile(temp / "out/data.bin", {});
     cancel = false;
     EXPECT_FALSE(SplitFile(settings, temp / "data.bin", control));
-    EXPECT_EQ(Names(temp.path() / "out"), std::vector<std::string>{"data.bin"});
+    EXPECT_EQ(Names(temp.path() / "out"), std::set<std::string>{"data.bin"});
     EXPECT_TRUE(SameBytes(ReadFile(temp / "data.bin"), input));
 
     // A join cancelled half way leaves the older file whole and no new file beside it.

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/shared_settings.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/temp_folder.h"
 
@@ -17,11 +19,6 @@ namespace fs = std::filesystem;
 
 constexpr char kSplitStatus[] = "Successfully broken file into pieces";
 constexpr char kCrLf[] = "\r\n";
-
-std::string ReadText(const std::string& path) {
-    const auto bytes = ReadFile(path);
-    return {bytes.begin(), bytes.end()};
-}
 
 // The fourth line carries the maker's notice, whose words are free; only its ": " is fixed.
 std::string NoticeLine(const std::string& batch) {
@@ -62,63 +59,77 @@ SharedSettings AfterSplit(const std::string& outputFolder, double pieceCount) {
     return settings;
 }
 
-TEST(MergeBatch, ListsOneCopyLinePerPieceOfTheLastSplit) {
-    struct Case {
-        double pieceCount;
-        int pieces;
-    };
-    const Case cases[] = {{0.0, 1}, {0.4, 1}, {1.0, 1},         {2.0, 2},
-                          {2.5, 3}, {3.0, 3}, {32766.2, 32767}, {32767.0, 32767}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pieceCount);
-        TempFolder folder;
-        auto settings = AfterSplit(folder.path().string(), c.pieceCount);
-        CheckedBatch(settings, "/data/report.doc");
+struct CountCase {
+    double pieceCount;
+    int pieces;
+};
+const CountCase kCountCases[] = {{0.0, 1}, {0.4, 1}, {1.0, 1},         {2.0, 2},
+                                 {2.5, 3}, {3.0, 3}, {32766.2, 32767}, {32767.0, 32767}};
 
-        const auto batch = ReadText(folder / "report.doc.bat");
-        const auto notice = NoticeLine(batch);
-        EXPECT_TRUE(notice.starts_with(": ")) << notice;
-        const auto expected = ExpectedBatch("report.doc", notice, c.pieces);
-        EXPECT_TRUE(batch == expected) << FirstDifference(batch, expected);
-        EXPECT_EQ(settings.PieceCount, c.pieces) << "rounded in place";
-        EXPECT_EQ(settings.StatusMessage, kSplitStatus);
-        EXPECT_EQ(settings.InfoMessage, "summary");
-    }
+class MergeBatchCount : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(MergeBatchCount, ListsOneCopyLinePerPieceOfTheLastSplit) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    auto settings = AfterSplit(folder.path().string(), c.pieceCount);
+    CheckedBatch(settings, "/data/report.doc");
+
+    const auto batch = ReadText(folder / "report.doc.bat");
+    const auto notice = NoticeLine(batch);
+    EXPECT_TRUE(notice.starts_with(": ")) << notice;
+    const auto expected = ExpectedBatch("report.doc", notice, c.pieces);
+    EXPECT_TRUE(batch == expected) << FirstDifference(batch, expected);
+    EXPECT_EQ(settings.PieceCount, c.pieces) << "rounded in place";
+    EXPECT_EQ(settings.StatusMessage, kSplitStatus);
+    EXPECT_EQ(settings.InfoMessage, "summary");
 }
 
-TEST(MergeBatch, NameIsTrimmedAndWrittenForTheCommandInterpreter) {
-    struct Case {
-        std::string field;
-        std::string batchFile;    // the name on disk, as the field gives it
-        std::string nameInBatch;  // code page 850, "%" doubled, '"' made '?'
-    };
-    const Case cases[] = {
-        {"  /data/report.doc ", "report.doc.bat", "report.doc"},
-        {"report.doc", "report.doc.bat", "report.doc"},
-        // Control characters cannot stand in a batch line: a line break would split the command.
-        {"/data/\treport.doc", "\treport.doc.bat", "?report.doc"},
-        {"/data/two\r\nlines.txt", "two\r\nlines.txt.bat", "two??lines.txt"},
-        {"/data/50%off%.txt", "50%off%.txt.bat", "50%%off%%.txt"},
-        // A double quote would end the quoting and let the name run a command of its own.
-        {"/data/a\"&calc&\".txt", "a\"&calc&\".txt.bat", "a?&calc&?.txt"},
-        {"/data/caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt",
-         "caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt.bat", "caf\x82 \x81\xe1 \x8e\x9b.txt"},
-        {"/data/price \xe2\x82\xac \xce\xa9.txt", "price \xe2\x82\xac \xce\xa9.txt.bat",
-         "price ? ?.txt"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.field);
-        TempFolder folder;
-        auto settings = AfterSplit(folder.path().string(), 2.0);
-        CheckedBatch(settings, c.field);
+// "PieceCount2_5" for a count of 2.5.
+INSTANTIATE_TEST_SUITE_P(, MergeBatchCount, ::testing::ValuesIn(kCountCases), [](const auto& test) {
+    std::ostringstream count;
+    count << test.param.pieceCount;
+    std::string name = "PieceCount" + count.str();
+    std::ranges::replace(name, '.', '_');
+    return name;
+});
 
-        ASSERT_TRUE(fs::exists(folder / c.batchFile));
-        const auto batch = ReadText(folder / c.batchFile);
-        const auto expected = ExpectedBatch(c.nameInBatch, NoticeLine(batch), 2);
-        EXPECT_TRUE(batch == expected) << FirstDifference(batch, expected);
-        EXPECT_EQ(settings.InfoMessage, "summary");
-    }
+struct NameCase {
+    std::string field;
+    std::string batchFile;    // the name on disk, as the field gives it
+    std::string nameInBatch;  // code page 850, "%" doubled, '"' made '?'
+};
+const NameCase kNameCases[] = {
+    {"  /data/report.doc ", "report.doc.bat", "report.doc"},
+    {"report.doc", "report.doc.bat", "report.doc"},
+    // Control characters cannot stand in a batch line: a line break would split the command.
+    {"/data/\treport.doc", "\treport.doc.bat", "?report.doc"},
+    {"/data/two\r\nlines.txt", "two\r\nlines.txt.bat", "two??lines.txt"},
+    {"/data/50%off%.txt", "50%off%.txt.bat", "50%%off%%.txt"},
+    // A double quote would end the quoting and let the name run a command of its own.
+    {"/data/a\"&calc&\".txt", "a\"&calc&\".txt.bat", "a?&calc&?.txt"},
+    {"/data/caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt",
+     "caf\xc3\xa9 \xc3\xbc\xc3\x9f \xc3\x84\xc3\xb8.txt.bat", "caf\x82 \x81\xe1 \x8e\x9b.txt"},
+    {"/data/price \xe2\x82\xac \xce\xa9.txt", "price \xe2\x82\xac \xce\xa9.txt.bat",
+     "price ? ?.txt"},
+};
+
+class MergeBatchName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(MergeBatchName, NameIsTrimmedAndWrittenForTheCommandInterpreter) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    auto settings = AfterSplit(folder.path().string(), 2.0);
+    CheckedBatch(settings, c.field);
+
+    ASSERT_TRUE(fs::exists(folder / c.batchFile));
+    const auto batch = ReadText(folder / c.batchFile);
+    const auto expected = ExpectedBatch(c.nameInBatch, NoticeLine(batch), 2);
+    EXPECT_TRUE(batch == expected) << FirstDifference(batch, expected);
+    EXPECT_EQ(settings.InfoMessage, "summary");
 }
+
+INSTANTIATE_TEST_SUITE_P(, MergeBatchName, ::testing::ValuesIn(kNameCases),
+                         [](const auto& test) { return SpelledOut(test.param.field); });
 
 TEST(MergeBatch, FailureIsReportedInTheInfoMessageOnly) {
     TempFolder folder;

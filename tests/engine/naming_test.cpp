@@ -4,31 +4,45 @@
 
 #include "engine/piece_naming.h"
 #include "engine/shared_settings.h"
+#include "tests/support/case_names.h"
 
 namespace tessel {
 namespace {
 
-TEST(Naming, FileNamePartKeepsWhatFollowsTheLastSeparatorOnly) {
-    struct Case {
-        std::string path;
-        char separator;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"C:\\a\\b.txt", '\\', "b.txt"},
-        {"b.txt", '\\', "b.txt"},
-        {"C:\\a\\", '\\', ""},
-        {"C:b.txt", '\\', "C:b.txt"},
-        {"C:/a/b.txt", '\\', "C:/a/b.txt"},
-        {"", '\\', ""},
-        {"/tmp/a/b.txt", '/', "b.txt"},
-        {"/tmp/a/", '/', ""},
-        {"dir\\a b.txt", '/', "dir\\a b.txt"},
-        {"/x/\xc3\xa9t\xc3\xa9.txt", '/', "\xc3\xa9t\xc3\xa9.txt"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FileNamePart(c.path, c.separator), c.expected)
-            << c.path << " split at '" << c.separator << "'";
+struct FileNameCase {
+    std::string path;
+    char separator;
+    std::string expected;
+};
+const FileNameCase kFileNameCases[] = {
+    {"C:\\a\\b.txt", '\\', "b.txt"},
+    {"b.txt", '\\', "b.txt"},
+    {"C:\\a\\", '\\', ""},
+    {"C:b.txt", '\\', "C:b.txt"},
+    {"C:/a/b.txt", '\\', "C:/a/b.txt"},
+    {"", '\\', ""},
+    {"/tmp/a/b.txt", '/', "b.txt"},
+    {"/tmp/a/", '/', ""},
+    {"dir\\a b.txt", '/', "dir\\a b.txt"},
+    {"/x/\xc3\xa9t\xc3\xa9.txt", '/', "\xc3\xa9t\xc3\xa9.txt"},
+};
+
+class NamingFileNamePart : public ::testing::TestWithParam<FileNameCase> {};
+
+TEST_P(NamingFileNamePart, FileNamePartKeepsWhatFollowsTheLastSeparatorOnly) {
+    const auto& c = GetParam();
+    EXPECT_EQ(FileNamePart(c.path, c.separator), c.expected)
+        << c.path << " split at '" << c.separator << "'";
+}
+
+// "CColonBackslashaBackslashbDottxt_At_Backslash" for "C:\\a\\b.txt" split at '\\'.
+INSTANTIATE_TEST_SUITE_P(, NamingFileNamePart, ::testing::ValuesIn(kFileNameCases),
+                         [](const auto& test) {
+                             return testing::SpelledOut(test.param.path) + "_At_" +
+                                    testing::SpelledOut(std::string(1, test.param.separator));
+                         });
+
+TEST(Naming, FileNamePartSplitsAtThePlatformSeparatorByDefault) {
     EXPECT_EQ(FileNamePart("/home/user/report.doc"), "report.doc") << "the platform separator";
 }
 

@@ -3,7 +3,6 @@
 // byte and says how many pieces it rebuilt; one more is refused with the target as it was.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,10 +29,6 @@ namespace tessel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string RecoveryPiece(const std::string& base, std::int64_t j) {
-    return RecoveryPieceName(base, j, kDefaultPieceExtension);
-}
 
 // Splits `input` into `folder` with `recovery` recovery pieces, as the window does.
 SplitResult SplitWithRecovery(const std::string& input, const std::string& folder,
@@ -257,17 +252,6 @@ TEST(RecoveryPieces, ASplitCancelledOrKilledWhileWritingThemLeavesNoSetThatPasse
     fs::remove(Piece(target, 6));
     EXPECT_EQ(Join(target).rebuilt, 2);
     EXPECT_TRUE(SameBytes(ReadFile(target), bytes));
-}
-
-}  // namespace
-}  // namespace tessel::testing
-
-namespace tessel::testing {
-namespace {
-
-ino_t InodeOf(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
 TEST(RecoveryPieces, VerifyNamesEveryLostPieceAndRepairWritesOnlyThoseAnew) {

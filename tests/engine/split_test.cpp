@@ -8,10 +8,12 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/piece_naming.h"
 #include "engine/shared_settings.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/piece_checks.h"
@@ -62,42 +64,46 @@ void ExpectSplitFails(SharedSettings& settings, const std::string& input, std::s
     EXPECT_EQ(settings.InfoMessage, info);
 }
 
-TEST(Split, SummaryPiecesAndPlaceholderFollowTheInputSize) {
-    struct Case {
-        std::int64_t size;
-        std::int64_t pieces;
-        bool onlyOne;
-    };
-    const Case cases[] = {{999, 1, true},   {1, 1, true},     {0, 1, true},    {1000, 1, false},
-                          {2000, 2, false}, {3000, 3, false}, {2500, 3, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE("input of " + std::to_string(c.size) + " bytes");
-        TempFolder folder;
-        const std::string input = folder / "report.doc";
-        const auto bytes = WritePattern(input, c.size);
-        const std::string out = folder / "out";
-        auto settings = SettingsFor(out, kChunk);
-        settings.StatusMessage = "stale";
-        RecordingDialog dialog([&] { EXPECT_FALSE(fs::exists(out)) << "written before OK"; });
+struct SizeCase {
+    std::int64_t size;
+    std::int64_t pieces;
+    bool onlyOne;
+};
+const SizeCase kSizeCases[] = {{999, 1, true},   {1, 1, true},     {0, 1, true},
+                               {1000, 1, false}, {2000, 2, false}, {3000, 3, false},
+                               {2500, 3, false}};
 
-        ASSERT_TRUE(CheckedSplit(settings, input, dialog));
-        const auto summary =
-            c.onlyOne ? OneFileSummary(input, c.size) : FilesSummary(input, c.size, c.pieces);
-        EXPECT_EQ(dialog.shown, std::vector<std::string>{summary});
-        EXPECT_EQ(settings.InfoMessage, summary);
-        EXPECT_EQ(settings.StatusMessage, kSplitDone);
-        EXPECT_EQ(settings.PieceCount, static_cast<double>(c.size) / kChunk);
-        const std::string base = out + "/report.doc";
-        for (std::int64_t n = 1; n <= c.pieces; ++n)
-            EXPECT_EQ(fs::file_size(Piece(base, n)), std::min(kChunk, c.size - (n - 1) * kChunk));
-        EXPECT_EQ(Concatenated(base, c.pieces), bytes);
-        EXPECT_EQ(fs::file_size(base), 0u) << "the placeholder named like the input";
-        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()),
-                  c.pieces + 2)
-            << "only the placeholder, the pieces and their checksum file";
-        EXPECT_EQ(ReadFile(input), bytes);
-    }
+class SplitBySize : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(SplitBySize, SummaryPiecesAndPlaceholderFollowTheInputSize) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    const std::string input = folder / "report.doc";
+    const auto bytes = WritePattern(input, c.size);
+    const std::string out = folder / "out";
+    auto settings = SettingsFor(out, kChunk);
+    settings.StatusMessage = "stale";
+    RecordingDialog dialog([&] { EXPECT_FALSE(fs::exists(out)) << "written before OK"; });
+
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+    const auto summary =
+        c.onlyOne ? OneFileSummary(input, c.size) : FilesSummary(input, c.size, c.pieces);
+    EXPECT_EQ(dialog.shown, std::vector<std::string>{summary});
+    EXPECT_EQ(settings.InfoMessage, summary);
+    EXPECT_EQ(settings.StatusMessage, kSplitDone);
+    EXPECT_EQ(settings.PieceCount, static_cast<double>(c.size) / kChunk);
+    const std::string base = out + "/report.doc";
+    for (std::int64_t n = 1; n <= c.pieces; ++n)
+        EXPECT_EQ(fs::file_size(Piece(base, n)), std::min(kChunk, c.size - (n - 1) * kChunk));
+    EXPECT_EQ(Concatenated(base, c.pieces), bytes);
+    EXPECT_EQ(fs::file_size(base), 0u) << "the placeholder named like the input";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), c.pieces + 2)
+        << "only the placeholder, the pieces and their checksum file";
+    EXPECT_EQ(ReadFile(input), bytes);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SplitBySize, ::testing::ValuesIn(kSizeCases),
+                         [](const auto& test) { return "Size" + std::to_string(test.param.size); });
 
 TEST(Split, ResplitReplacesOldPiecesAndDeletesTheHigherOnes) {
     TempFolder folder;
@@ -120,30 +126,33 @@ TEST(Split, ResplitReplacesOldPiecesAndDeletesTheHigherOnes) {
     EXPECT_EQ(dialog.shown.size(), 2u);
 }
 
-TEST(Split, UnusableInputOrZeroChunkFailsBeforeTheDialogAndCreatesNothing) {
-    enum class Input { File, Missing, Folder, EmptyPath };
-    struct Case {
-        const char* what;
-        Input input;
-        std::int64_t chunk;
-    };
-    const Case cases[] = {{"chunk size 0", Input::File, 0},
-                          {"missing input", Input::Missing, kChunk},
-                          {"empty path", Input::EmptyPath, kChunk},
-                          {"a folder as input", Input::Folder, kChunk}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder folder;
-        const std::string input = c.input == Input::EmptyPath ? "" : folder / "in.txt";
-        if (c.input == Input::File) WriteFile(input, PatternBytes(2500));
-        if (c.input == Input::Folder) fs::create_directory(input);
-        auto settings = SettingsFor(folder / "out", c.chunk);
-        settings.StatusMessage = "stale";
+enum class Input { File, Missing, Folder, EmptyPath };
+struct RefusalCase {
+    const char* what;
+    Input input;
+    std::int64_t chunk;
+};
+const RefusalCase kRefusalCases[] = {{"chunk size 0", Input::File, 0},
+                                     {"missing input", Input::Missing, kChunk},
+                                     {"empty path", Input::EmptyPath, kChunk},
+                                     {"a folder as input", Input::Folder, kChunk}};
 
-        ExpectSplitFails(settings, input, 0, FailureInfo(input));
-        EXPECT_FALSE(fs::exists(folder / "out"));
-    }
+class SplitRefused : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(SplitRefused, UnusableInputOrZeroChunkFailsBeforeTheDialogAndCreatesNothing) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    const std::string input = c.input == Input::EmptyPath ? "" : folder / "in.txt";
+    if (c.input == Input::File) WriteFile(input, PatternBytes(2500));
+    if (c.input == Input::Folder) fs::create_directory(input);
+    auto settings = SettingsFor(folder / "out", c.chunk);
+    settings.StatusMessage = "stale";
+
+    ExpectSplitFails(settings, input, 0, FailureInfo(input));
+    EXPECT_FALSE(fs::exists(folder / "out"));
 }
+
+INSTANTIATE_TEST_SUITE_P(, SplitRefused, ::testing::ValuesIn(kRefusalCases), NamedByWhat());
 
 TEST(Split, NegativeChunkSizeFailsAfterTheDialog) {
     TempFolder folder;
@@ -207,46 +216,49 @@ TEST(Split, ReadOnlyInputSplits) {
     EXPECT_EQ(Concatenated(folder / "out/readonly.txt", 3), bytes);
 }
 
-TEST(Split, FaultsWhileWritingPiecesEndInFailure) {
-    struct Case {
-        const char* what;
-        std::function<void(FaultyFileSystem&, const std::string& input, const std::string& base)>
-            inject;
-        bool keepsSummary;  // otherwise the failure text replaces it
-    };
-    const Case cases[] = {
-        {"piece 2 cannot be opened",
-         [](auto& files, auto&, auto& base) { files.FailOpen(Piece(base, 2)); }, true},
-        {"piece 2 cannot be written",
-         [](auto& files, auto&, auto& base) { files.FailWrites(Piece(base, 2)); }, true},
-        {"old piece 2 cannot be deleted",
-         [](auto& files, auto&, auto& base) {
-             WritePattern(Piece(base, 2), kChunk, 9);
-             files.FailDelete(Piece(base, 2));
-         },
-         false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder folder;
-        const std::string input = folder / "in.txt";
-        const std::string base = folder / "out/in.txt";
-        const auto bytes = WritePattern(input, 2500);
-        fs::create_directory(folder / "out");
-        auto settings = SettingsFor(folder / "out", kChunk);
-        RecordingDialog dialog;
-        FaultyFileSystem files;
-        c.inject(files, input, base);
+struct WriteFaultCase {
+    const char* what;
+    std::function<void(FaultyFileSystem&, const std::string& input, const std::string& base)>
+        inject;
+    bool keepsSummary;  // otherwise the failure text replaces it
+};
+const WriteFaultCase kWriteFaultCases[] = {
+    {"piece 2 cannot be opened",
+     [](auto& files, auto&, auto& base) { files.FailOpen(Piece(base, 2)); }, true},
+    {"piece 2 cannot be written",
+     [](auto& files, auto&, auto& base) { files.FailWrites(Piece(base, 2)); }, true},
+    {"old piece 2 cannot be deleted",
+     [](auto& files, auto&, auto& base) {
+         WritePattern(Piece(base, 2), kChunk, 9);
+         files.FailDelete(Piece(base, 2));
+     },
+     false},
+};
 
-        EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
-        EXPECT_EQ(settings.StatusMessage, kSplitFailed);
-        EXPECT_EQ(settings.InfoMessage,
-                  c.keepsSummary ? FilesSummary(input, 2500, 3) : FailureInfo(input));
-        EXPECT_EQ(ReadFile(Piece(base, 1)), Slice(bytes, 0, kChunk)) << "piece 1 stays whole";
-        EXPECT_FALSE(fs::exists(Piece(base, 3)));
-        EXPECT_EQ(files.OpenFiles(), 0);
-    }
+class SplitWriteFaults : public ::testing::TestWithParam<WriteFaultCase> {};
+
+TEST_P(SplitWriteFaults, FaultsWhileWritingPiecesEndInFailure) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    const std::string input = folder / "in.txt";
+    const std::string base = folder / "out/in.txt";
+    const auto bytes = WritePattern(input, 2500);
+    fs::create_directory(folder / "out");
+    auto settings = SettingsFor(folder / "out", kChunk);
+    RecordingDialog dialog;
+    FaultyFileSystem files;
+    c.inject(files, input, base);
+
+    EXPECT_FALSE(CheckedSplit(settings, input, dialog, files));
+    EXPECT_EQ(settings.StatusMessage, kSplitFailed);
+    EXPECT_EQ(settings.InfoMessage,
+              c.keepsSummary ? FilesSummary(input, 2500, 3) : FailureInfo(input));
+    EXPECT_EQ(ReadFile(Piece(base, 1)), Slice(bytes, 0, kChunk)) << "piece 1 stays whole";
+    EXPECT_FALSE(fs::exists(Piece(base, 3)));
+    EXPECT_EQ(files.OpenFiles(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SplitWriteFaults, ::testing::ValuesIn(kWriteFaultCases), NamedByWhat());
 
 TEST(Split, UnreadableInputFailsWithoutReportingSuccess) {
     TempFolder folder;
@@ -260,25 +272,31 @@ TEST(Split, UnreadableInputFailsWithoutReportingSuccess) {
     EXPECT_EQ(settings.StatusMessage, kSplitFailed);
 }
 
-TEST(Split, UnusualNamesSplitAndJoinBackWhole) {
-    const std::string names[] = {"my report 2024.doc", "say \"hi\".txt", "caf\xc3\xa9 \xc3\xbc.bin",
-                                 "back\\slash.dat",    " padded .txt",   "50% off's.txt"};
-    std::uint32_t seed = 1;
-    for (const auto& name : names) {
-        SCOPED_TRACE(name);
-        TempFolder folder;
-        const std::string input = folder / name;
-        const auto bytes = WritePattern(input, 2500, ++seed);
-        auto settings = SettingsFor(folder / "out", kChunk);
-        RecordingDialog dialog;
-        ASSERT_TRUE(CheckedSplit(settings, input, dialog));
-        const std::string base = folder / ("out/" + name);
-        ASSERT_TRUE(fs::exists(base));
-        EXPECT_TRUE(CheckedJoin(settings, base));
-        EXPECT_EQ(settings.StatusMessage, kJoinedAndVerified);
-        EXPECT_EQ(ReadFile(base), bytes);
-    }
+// Each name with the seed of its input's bytes.
+const std::pair<const char*, std::uint32_t> kUnusualNames[] = {
+    {"my report 2024.doc", 2}, {"say \"hi\".txt", 3}, {"caf\xc3\xa9 \xc3\xbc.bin", 4},
+    {"back\\slash.dat", 5},    {" padded .txt", 6},   {"50% off's.txt", 7}};
+
+class SplitUnusualNames : public ::testing::TestWithParam<std::pair<const char*, std::uint32_t>> {};
+
+TEST_P(SplitUnusualNames, UnusualNamesSplitAndJoinBackWhole) {
+    const std::string name = GetParam().first;
+    const std::uint32_t seed = GetParam().second;
+    TempFolder folder;
+    const std::string input = folder / name;
+    const auto bytes = WritePattern(input, 2500, seed);
+    auto settings = SettingsFor(folder / "out", kChunk);
+    RecordingDialog dialog;
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog));
+    const std::string base = folder / ("out/" + name);
+    ASSERT_TRUE(fs::exists(base));
+    EXPECT_TRUE(CheckedJoin(settings, base));
+    EXPECT_EQ(settings.StatusMessage, kJoinedAndVerified);
+    EXPECT_EQ(ReadFile(base), bytes);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SplitUnusualNames, ::testing::ValuesIn(kUnusualNames),
+                         [](const auto& test) { return SpelledOut(test.param.first); });
 
 }  // namespace
 }  // namespace tessel::testing

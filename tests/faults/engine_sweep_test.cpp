@@ -183,7 +183,7 @@ void CheckRun(const TempFolder& temp, const Scenario& scenario, bool succeeded,
     }
 }
 
-TEST(EngineFaultSweep, EveryCallFailingInTurnNeverEndsInAWrongResult) {
+TEST(EngineSweep, EveryCallFailingInTurnNeverEndsInAWrongResult) {
     const mode_t oldMask = ::umask(022);
     std::int64_t runs = 0;
     for (const auto& scenario : Scenarios()) {

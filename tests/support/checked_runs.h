@@ -9,6 +9,7 @@
 
 #include "engine/join.h"
 #include "engine/merge_batch.h"
+#include "engine/messages.h"
 #include "engine/piece_naming.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
@@ -30,6 +31,23 @@ inline SharedSettings SettingsFor(const std::string& outputFolder, std::int64_t 
 // Piece n of `base` with the extension every split uses.
 inline std::string Piece(const std::string& base, std::int64_t n) {
     return PieceName(base, n, kDefaultPieceExtension);
+}
+
+// Recovery piece j of `base`, likewise.
+inline std::string RecoveryPiece(const std::string& base, std::int64_t j) {
+    return RecoveryPieceName(base, j, kDefaultPieceExtension);
+}
+
+// The information text the window holds after an earlier split.
+inline constexpr char kEarlierSummary[] = "summary of an earlier split";
+
+// Settings as the window leaves them after an earlier split, so that a join that fails to set
+// its texts is seen.
+inline SharedSettings EarlierSettings() {
+    auto settings = SettingsFor("/nonexistent-output-folder", 1000);
+    settings.InfoMessage = kEarlierSummary;
+    settings.StatusMessage = messages::kSplitSucceeded;
+    return settings;
 }
 
 inline bool CheckedSplit(SharedSettings& settings, const std::string& input,

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "tests/support/pass_through_file_system.h"
 
@@ -91,6 +92,31 @@ class InterceptingFileSystem : public PassThroughFileSystem {
     Interceptor interceptor_;
     Calls calls_;
     std::recursive_mutex oneAtATime_;  // an interceptor's action may call through here again
+};
+
+// Does what the test asks once, the first time the engine makes a call that `trigger` picks,
+// before that call is made; every call goes on as it would.
+class OneShotFileSystem final : public InterceptingFileSystem {
+  public:
+    using Trigger = std::function<bool(Call, const std::string&)>;
+
+    OneShotFileSystem(Trigger trigger, std::function<void()> action)
+        : InterceptingFileSystem([this](Call call, const std::string& path) {
+              if (!fired_ && trigger_(call, path)) {
+                  fired_ = true;
+                  action_();
+              }
+              return Fault::None;
+          }),
+          trigger_(std::move(trigger)),
+          action_(std::move(action)) {}
+
+    bool fired() const { return fired_; }
+
+  private:
+    Trigger trigger_;
+    std::function<void()> action_;
+    bool fired_ = false;
 };
 
 }  // namespace tessel::testing

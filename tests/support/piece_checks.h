@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/messages.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -16,6 +17,11 @@ namespace tessel::testing {
 // still gives one (empty) piece.
 inline std::int64_t ExpectedPieces(std::int64_t size, std::int64_t chunk) {
     return size == 0 ? 1 : (size + chunk - 1) / chunk;
+}
+
+// "Error - Piece N is damaged", as a join with a checksum file says it.
+inline std::string PieceDamaged(int n) {
+    return std::string(messages::kPieceOpen) + std::to_string(n) + messages::kPieceDamagedClose;
 }
 
 // The bytes of `whole` from `offset`, at most `length` of them.

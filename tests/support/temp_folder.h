@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,6 +56,16 @@ bool ReadInBlocks(const std::string& path, std::size_t blockBytes,
                   const std::function<void(std::span<const char>)>& take);
 // The whole content of a file; throws when it cannot be read.
 std::vector<char> ReadFile(const std::string& path);
+// The same, as text.
+std::string ReadText(const std::string& path);
+
+// The names in a folder, sorted, to show that nothing was added, removed or left behind; none
+// where there is no folder.
+std::set<std::string> Names(const std::filesystem::path& folder);
+
+// The inode number of the file `path` names (following a link), to tell a file written in place
+// from one replaced by a new file; 0 when there is none.
+std::uint64_t InodeOf(const std::string& path);
 
 // How many descriptors this process has open, to show that an operation closed all of its own.
 int OpenDescriptorCount();

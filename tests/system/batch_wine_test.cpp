@@ -25,6 +25,7 @@
 #include "engine/merge_batch.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
+#include "tests/support/checked_runs.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
 
@@ -206,10 +207,7 @@ void MergeInWine(Wine& wine, const Scenario& scenario) {
     const std::vector<char> bytes = PatternBytes(scenario.size, 7);
     WriteFile(input, bytes);
 
-    SharedSettings settings;
-    SetStartupDefaults(settings);
-    settings.OutputFolder = pieces.string();
-    settings.ChunkSize = kChunk;
+    SharedSettings settings = testing::SettingsFor(pieces.string(), kChunk);
     RecordingDialog dialog;
     ASSERT_TRUE(SplitShowing(settings, input, dialog)) << settings.StatusMessage;
     settings.InfoMessage.clear();
@@ -239,7 +237,7 @@ void MergeInWine(Wine& wine, const Scenario& scenario) {
                        << outcome.output;
 }
 
-TEST(BatchFileInWine, RebuildsTheSplitFileByteForByte) {
+TEST(BatchWine, RebuildsTheSplitFileByteForByte) {
     const auto locale = CodePage850Locale();
     Wine wine(locale.value_or("C.UTF-8"));
     if (const std::string failure = wine.Start(); !failure.empty())

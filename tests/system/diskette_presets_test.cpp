@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "engine/messages.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/fat_image.h"
 #include "tests/support/recording_dialog.h"
@@ -43,52 +44,55 @@ std::int64_t PresetSize(const Diskette& diskette) {
     return ui::ParseChunkSize(ui::PresetSizeText(entry)).value_or(0);
 }
 
-TEST(DiskettePresets, APieceOfEachDiskettePresetFitsAFreshlyFormattedDiskette) {
+class DiskettePresetsEach : public ::testing::TestWithParam<Diskette> {};
+
+TEST_P(DiskettePresetsEach, APieceOfEachDiskettePresetFitsAFreshlyFormattedDiskette) {
     if (const auto missing = MissingFatTools(); !missing.empty()) GTEST_SKIP() << missing;
     TempFolder temp;
-    for (const auto& diskette : kDiskettes) {
-        SCOPED_TRACE(diskette.label);
-        const std::string name = std::to_string(diskette.kibibytes);
-        const std::int64_t chunk = PresetSize(diskette);
-        ASSERT_GT(chunk, 0);
+    const auto& diskette = GetParam();
+    const std::string name = std::to_string(diskette.kibibytes);
+    const std::int64_t chunk = PresetSize(diskette);
+    ASSERT_GT(chunk, 0);
 
-        const std::string image = temp / (name + ".img");
-        std::string said;
-        ASSERT_TRUE(FormatFat(image, diskette.kibibytes, false, said)) << said;
-        const auto room = FatFreeBytes(image);
-        ASSERT_TRUE(room.has_value()) << "mdir gave no free room for " << image;
-        EXPECT_LE(chunk, *room) << "the preset is larger than the formatted diskette";
-        std::cout << "[ MEASURED ] " << diskette.label << ": " << *room << " bytes free on a "
-                  << diskette.kibibytes << " KiB image, preset " << chunk << '\n';
+    const std::string image = temp / (name + ".img");
+    std::string said;
+    ASSERT_TRUE(FormatFat(image, diskette.kibibytes, false, said)) << said;
+    const auto room = FatFreeBytes(image);
+    ASSERT_TRUE(room.has_value()) << "mdir gave no free room for " << image;
+    EXPECT_LE(chunk, *room) << "the preset is larger than the formatted diskette";
+    std::cout << "[ MEASURED ] " << diskette.label << ": " << *room << " bytes free on a "
+              << diskette.kibibytes << " KiB image, preset " << chunk << '\n';
 
-        // The room measured is what the diskette holds: one byte more is refused, and leaves
-        // the diskette as empty as it was.
-        const std::string tooLarge = temp / (name + ".too-large");
-        WriteFile(tooLarge, {});
-        fs::resize_file(tooLarge, static_cast<std::uintmax_t>(*room + 1));
-        EXPECT_FALSE(CopyOntoFat(image, tooLarge, "TOOLARGE.BIN", said)) << said;
-        EXPECT_EQ(FatFreeBytes(image), room);
+    // The room measured is what the diskette holds: one byte more is refused, and leaves
+    // the diskette as empty as it was.
+    const std::string tooLarge = temp / (name + ".too-large");
+    WriteFile(tooLarge, {});
+    fs::resize_file(tooLarge, static_cast<std::uintmax_t>(*room + 1));
+    EXPECT_FALSE(CopyOntoFat(image, tooLarge, "TOOLARGE.BIN", said)) << said;
+    EXPECT_EQ(FatFreeBytes(image), room);
 
-        // A piece that the split cuts at the preset's size goes onto the diskette whole.
-        const std::string input = temp / (name + " notes.txt");
-        WritePattern(input, chunk + kInputPastOnePiece,
-                     static_cast<std::uint32_t>(diskette.kibibytes));
-        auto settings = SettingsFor(temp / (name + " pieces"), chunk);
-        RecordingDialog dialog;
-        ASSERT_TRUE(CheckedSplit(settings, input, dialog)) << settings.StatusMessage;
-        EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
-        const std::string piece = Piece(temp / (name + " pieces/" + name + " notes.txt"), 1);
-        ASSERT_EQ(fs::file_size(piece), static_cast<std::uintmax_t>(chunk));
+    // A piece that the split cuts at the preset's size goes onto the diskette whole.
+    const std::string input = temp / (name + " notes.txt");
+    WritePattern(input, chunk + kInputPastOnePiece, static_cast<std::uint32_t>(diskette.kibibytes));
+    auto settings = SettingsFor(temp / (name + " pieces"), chunk);
+    RecordingDialog dialog;
+    ASSERT_TRUE(CheckedSplit(settings, input, dialog)) << settings.StatusMessage;
+    EXPECT_EQ(settings.StatusMessage, messages::kSplitSucceeded);
+    const std::string piece = Piece(temp / (name + " pieces/" + name + " notes.txt"), 1);
+    ASSERT_EQ(fs::file_size(piece), static_cast<std::uintmax_t>(chunk));
 
-        const std::string onDiskette = fs::path(piece).filename().string();
-        const bool copied = CopyOntoFat(image, piece, onDiskette, said);
-        EXPECT_TRUE(copied) << said;
-        if (!copied) continue;
-        const std::string back = temp / (name + " back from the diskette");
-        ASSERT_TRUE(CopyOffFat(image, onDiskette, back));
-        EXPECT_EQ(ReadFile(back), ReadFile(piece)) << "the piece came back changed";
-    }
+    const std::string onDiskette = fs::path(piece).filename().string();
+    const bool copied = CopyOntoFat(image, piece, onDiskette, said);
+    EXPECT_TRUE(copied) << said;
+    if (!copied) return;
+    const std::string back = temp / (name + " back from the diskette");
+    ASSERT_TRUE(CopyOffFat(image, onDiskette, back));
+    EXPECT_EQ(ReadFile(back), ReadFile(piece)) << "the piece came back changed";
 }
+
+// "Diskette35HighDensity144MB" and so on, after the preset's label.
+INSTANTIATE_TEST_SUITE_P(, DiskettePresetsEach, ::testing::ValuesIn(kDiskettes),
+                         [](const auto& test) { return CamelCase(test.param.label); });
 
 }  // namespace
 }  // namespace tessel::testing

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/join.h"
@@ -15,15 +16,19 @@
 #include "engine/messages.h"
 #include "engine/shared_settings.h"
 #include "engine/split.h"
+#include "tests/support/case_names.h"
+#include "tests/support/checked_runs.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel {
 namespace {
 
+using testing::Names;
 using testing::PatternBytes;
 using testing::ReadFile;
 using testing::RecordingDialog;
+using testing::SettingsFor;
 using testing::TempFolder;
 using testing::WriteFile;
 
@@ -34,10 +39,7 @@ constexpr std::int64_t kChunk = 1000;
 constexpr std::int64_t kInputSize = 2500;  // three pieces
 
 SharedSettings SettingsInto(const std::string& folder, double pieceCount) {
-    SharedSettings settings;
-    SetStartupDefaults(settings);
-    settings.OutputFolder = folder;
-    settings.ChunkSize = kChunk;
+    SharedSettings settings = SettingsFor(folder, kChunk);
     settings.PieceCount = pieceCount;
     return settings;
 }
@@ -53,17 +55,9 @@ std::vector<std::string> Lines(const std::string& path) {
     return lines;
 }
 
-std::vector<std::string> NamesIn(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string Listing(const std::filesystem::path& folder) {
     std::string listing;
-    for (const std::string& name : NamesIn(folder)) listing += name + "\n";
+    for (const std::string& name : Names(folder)) listing += name + "\n";
     return listing;
 }
 
@@ -91,27 +85,34 @@ TEST(FuzzRegression, EchoLineDoublesEveryPercentOfTheName) {
 
 // Names a Linux file may bear that hold a double quote, written plainly or as an overlong UTF-8
 // sequence, followed by a command: the batch file must never run that command.
-TEST(FuzzRegression, NameCannotCloseTheQuotesAroundIt) {
-    const std::string names[] = {"a\" & echo injected & \"b.dat",
-                                 "a\xC0\xA2 & echo injected & \xC0\xA2"
-                                 "b.dat"};
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        const TempFolder folder;
-        SharedSettings settings = SettingsInto(folder.path().string(), 3.0);
-        settings.InfoMessage.clear();
+const std::pair<const char*, std::string> kQuotingNames[] = {
+    {"plain quote", "a\" & echo injected & \"b.dat"},
+    {"overlong quote",
+     "a\xC0\xA2 & echo injected & \xC0\xA2"
+     "b.dat"}};
 
-        WriteMergeBatch(settings, name);
+class FuzzRegressionQuotes : public ::testing::TestWithParam<std::pair<const char*, std::string>> {
+};
 
-        if (!settings.InfoMessage.empty()) continue;  // refusing such a name is a fair mend
-        const std::vector<std::string> lines = Lines(folder / (name + ".bat"));
-        ASSERT_EQ(lines.size(), 10u);
-        EXPECT_EQ(std::count(lines[5].begin(), lines[5].end(), kQuote), 4) << lines[5];
-        for (std::size_t i = 6; i < 8; ++i)
-            EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), kQuote), 6) << lines[i];
-        EXPECT_EQ(std::count(lines[9].begin(), lines[9].end(), kQuote), 2) << lines[9];
-    }
+TEST_P(FuzzRegressionQuotes, NameCannotCloseTheQuotesAroundIt) {
+    const std::string& name = GetParam().second;
+    const TempFolder folder;
+    SharedSettings settings = SettingsInto(folder.path().string(), 3.0);
+    settings.InfoMessage.clear();
+
+    WriteMergeBatch(settings, name);
+
+    if (!settings.InfoMessage.empty()) return;  // refusing such a name is a fair mend
+    const std::vector<std::string> lines = Lines(folder / (name + ".bat"));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(std::count(lines[5].begin(), lines[5].end(), kQuote), 4) << lines[5];
+    for (std::size_t i = 6; i < 8; ++i)
+        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), kQuote), 6) << lines[i];
+    EXPECT_EQ(std::count(lines[9].begin(), lines[9].end(), kQuote), 2) << lines[9];
 }
+
+INSTANTIATE_TEST_SUITE_P(, FuzzRegressionQuotes, ::testing::ValuesIn(kQuotingNames),
+                         [](const auto& test) { return testing::CamelCase(test.param.first); });
 
 // A byte sequence that is not UTF-8 but would decode, read leniently, to an ASCII character:
 // C0 AE is a full stop and C1 9C a backslash. Taken as such, a Linux name turns into a path
@@ -145,7 +146,7 @@ TEST(FuzzRegression, NameWithNulNeverWritesTheFileItsStartNames) {
     WriteMergeBatch(settings, std::string("report.doc") + kNul + "x");
 
     EXPECT_EQ(ReadFile(folder / "report.doc"), mine);
-    for (const std::string& name : NamesIn(folder.path()))
+    for (const std::string& name : Names(folder.path()))
         EXPECT_TRUE(name == "report.doc" || name.ends_with(".bat")) << name;
 }
 

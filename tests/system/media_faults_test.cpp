@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/intercepting_file_system.h"
@@ -204,30 +206,6 @@ TEST(MediaFaults, JoinOntoAFullMediumFailsCleanly) {
     ExpectPiecesAreSlices(temp / "pieces/backup.tar", bytes, chunk);
 }
 
-// Does what the test asks once, the first time the engine makes a call that `trigger` picks.
-class OneShotFileSystem final : public InterceptingFileSystem {
-  public:
-    using Trigger = std::function<bool(Call, const std::string&)>;
-
-    OneShotFileSystem(Trigger trigger, std::function<void()> action)
-        : InterceptingFileSystem([this](Call call, const std::string& path) {
-              if (!fired_ && trigger_(call, path)) {
-                  fired_ = true;
-                  action_();
-              }
-              return Fault::None;
-          }),
-          trigger_(std::move(trigger)),
-          action_(std::move(action)) {}
-
-    bool fired() const { return fired_; }
-
-  private:
-    Trigger trigger_;
-    std::function<void()> action_;
-    bool fired_ = false;
-};
-
 bool IsCreate(Call call) {
     return call == Call::CreateNew || call == Call::CreateReplacement || call == Call::OpenOrCreate;
 }
@@ -236,76 +214,83 @@ bool IsPiece(const std::string& path, const std::string& target) {
     return path.starts_with(target + ".") && path.ends_with(kDefaultPieceExtension);
 }
 
-TEST(MediaFaults, PieceVanishingOrShrinkingDuringAJoinEndsInTheFailureTexts) {
-    // Three pieces of a file, split for real, for the joins below to be disturbed.
-    constexpr std::int64_t kChunk = 40000;
-    struct Disturbance {
-        const char* what;
-        std::function<bool(Call, const std::string&, const SplitPieces&)> when;
-        std::function<void(const SplitPieces&)> action;
-        bool vanished;
-    };
-    const std::vector<Disturbance> disturbances = {
-        {"piece 2 deleted once the pieces are counted",
-         [](Call call, const std::string& path, const SplitPieces& f) {
-             return call == Call::OpenForReading && IsPiece(path, f.target);
-         },
-         [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
-        {"piece 2 deleted once the target is open",
-         [](Call call, const std::string& path, const SplitPieces& f) {
-             return IsCreate(call) && path == f.target;
-         },
-         [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
-        {"piece 2 cut to half its length once the target is open",
-         [](Call call, const std::string& path, const SplitPieces& f) {
-             return IsCreate(call) && path == f.target;
-         },
-         [](const SplitPieces& f) { std::filesystem::resize_file(f.Piece(2), kChunk / 2); }, false},
-    };
-    for (const auto& disturbance : disturbances) {
-        for (const bool withList : {false, true}) {
-            SCOPED_TRACE(std::string(disturbance.what) + (withList ? ", checked" : ", unchecked"));
-            SplitPieces fixture("letters.txt", 3 * kChunk - 1000, kChunk, 8);
-            if (HasFatalFailure()) return;
-            if (!withList) std::filesystem::remove(fixture.target + kChecksumSuffix);
-            const std::string failureInfo =
-                messages::kJoinFailedInfoOpen + fixture.target + messages::kFailedInfoClose;
-            OneShotFileSystem files(
-                [&](Call call, const std::string& path) {
-                    return disturbance.when(call, path, fixture);
-                },
-                [&] { disturbance.action(fixture); });
-            auto settings = SettingsFor(fixture.temp / "unused", kChunk);
-            settings.InfoMessage = kEarlierInfo;
-            EXPECT_FALSE(CheckedJoin(settings, fixture.target, files));
-            EXPECT_TRUE(files.fired()) << "the disturbance never happened";
-            // With the checksum file, a piece gone before it is read is named missing, one cut
-            // short is named damaged; one that vanishes once the copy has begun cannot be opened.
-            const std::string named = std::string(messages::kPieceOpen) + "2" +
-                                      (disturbance.vanished ? messages::kPieceMissingClose
-                                                            : messages::kPieceDamagedClose);
-            if (withList)
-                EXPECT_TRUE(settings.StatusMessage == named ||
-                            settings.StatusMessage == messages::kJoinFailed)
-                    << settings.StatusMessage;
-            else
-                EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
-            // A piece that is gone may be noticed when its length is asked (the failure text) or
-            // when it is opened (nothing new); one that came up short is always a failure.
-            if (disturbance.vanished) {
-                EXPECT_TRUE(settings.InfoMessage == failureInfo ||
-                            settings.InfoMessage == kEarlierInfo)
-                    << settings.InfoMessage;
-            } else {
-                EXPECT_EQ(settings.InfoMessage, failureInfo);
-            }
-            EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(1)), fixture.Slice(1)));
-            EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(3)), fixture.Slice(3)));
-            EXPECT_EQ(std::filesystem::file_size(fixture.target), 0U)
-                << "a failed join must leave the placeholder as it was";
-        }
+// Three pieces of a file, split for real, for the joins below to be disturbed.
+constexpr std::int64_t kDisturbedChunk = 40000;
+struct Disturbance {
+    const char* what;
+    std::function<bool(Call, const std::string&, const SplitPieces&)> when;
+    std::function<void(const SplitPieces&)> action;
+    bool vanished;
+};
+const Disturbance kDisturbances[] = {
+    {"piece 2 deleted once the pieces are counted",
+     [](Call call, const std::string& path, const SplitPieces& f) {
+         return call == Call::OpenForReading && IsPiece(path, f.target);
+     },
+     [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
+    {"piece 2 deleted once the target is open",
+     [](Call call, const std::string& path, const SplitPieces& f) {
+         return IsCreate(call) && path == f.target;
+     },
+     [](const SplitPieces& f) { std::filesystem::remove(f.Piece(2)); }, true},
+    {"piece 2 cut to half its length once the target is open",
+     [](Call call, const std::string& path, const SplitPieces& f) {
+         return IsCreate(call) && path == f.target;
+     },
+     [](const SplitPieces& f) { std::filesystem::resize_file(f.Piece(2), kDisturbedChunk / 2); },
+     false},
+};
+
+// Each disturbance with the checksum file beside the pieces ("checked") and without.
+class MediaFaultsDisturbedJoin : public ::testing::TestWithParam<std::tuple<Disturbance, bool>> {};
+
+TEST_P(MediaFaultsDisturbedJoin, PieceVanishingOrShrinkingDuringAJoinEndsInTheFailureTexts) {
+    constexpr std::int64_t kChunk = kDisturbedChunk;
+    const Disturbance& disturbance = std::get<0>(GetParam());
+    const bool withList = std::get<1>(GetParam());
+    SplitPieces fixture("letters.txt", 3 * kChunk - 1000, kChunk, 8);
+    if (HasFatalFailure()) return;
+    if (!withList) std::filesystem::remove(fixture.target + kChecksumSuffix);
+    const std::string failureInfo =
+        messages::kJoinFailedInfoOpen + fixture.target + messages::kFailedInfoClose;
+    OneShotFileSystem files(
+        [&](Call call, const std::string& path) { return disturbance.when(call, path, fixture); },
+        [&] { disturbance.action(fixture); });
+    auto settings = SettingsFor(fixture.temp / "unused", kChunk);
+    settings.InfoMessage = kEarlierInfo;
+    EXPECT_FALSE(CheckedJoin(settings, fixture.target, files));
+    EXPECT_TRUE(files.fired()) << "the disturbance never happened";
+    // With the checksum file, a piece gone before it is read is named missing, one cut
+    // short is named damaged; one that vanishes once the copy has begun cannot be opened.
+    const std::string named =
+        std::string(messages::kPieceOpen) + "2" +
+        (disturbance.vanished ? messages::kPieceMissingClose : messages::kPieceDamagedClose);
+    if (withList)
+        EXPECT_TRUE(settings.StatusMessage == named ||
+                    settings.StatusMessage == messages::kJoinFailed)
+            << settings.StatusMessage;
+    else
+        EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
+    // A piece that is gone may be noticed when its length is asked (the failure text) or
+    // when it is opened (nothing new); one that came up short is always a failure.
+    if (disturbance.vanished) {
+        EXPECT_TRUE(settings.InfoMessage == failureInfo || settings.InfoMessage == kEarlierInfo)
+            << settings.InfoMessage;
+    } else {
+        EXPECT_EQ(settings.InfoMessage, failureInfo);
     }
+    EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(1)), fixture.Slice(1)));
+    EXPECT_TRUE(SameBytes(ReadFile(fixture.Piece(3)), fixture.Slice(3)));
+    EXPECT_EQ(std::filesystem::file_size(fixture.target), 0U)
+        << "a failed join must leave the placeholder as it was";
 }
+
+INSTANTIATE_TEST_SUITE_P(, MediaFaultsDisturbedJoin,
+                         ::testing::Combine(::testing::ValuesIn(kDisturbances), ::testing::Bool()),
+                         [](const auto& test) {
+                             return CamelCase(std::get<0>(test.param).what) +
+                                    (std::get<1>(test.param) ? "_Checked" : "_Unchecked");
+                         });
 
 TEST(MediaFaults, InputShrinkingDuringASplitEndsInTheFailureTexts) {
     TempFolder temp;

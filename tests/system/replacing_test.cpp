@@ -19,6 +19,7 @@
 #include "engine/join.h"
 #include "engine/messages.h"
 #include "engine/split.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/file_state.h"
 #include "tests/support/other_user.h"
@@ -38,15 +39,6 @@ constexpr fs::perms kGroupShares =
 constexpr fs::perms kEveryoneEnters = fs::perms::owner_all | fs::perms::group_read |
                                       fs::perms::group_exec | fs::perms::others_read |
                                       fs::perms::others_exec;
-
-std::string PieceDamaged(int n) {
-    return std::string(messages::kPieceOpen) + std::to_string(n) + messages::kPieceDamagedClose;
-}
-
-ino_t InodeOf(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
-}
 
 std::string OwnerAndGroupOf(const std::string& path) {
     struct stat status {};
@@ -154,75 +146,79 @@ TEST(Replacing, AJoinByReplacementKeepsTheOwnerModeAndUserAttributesOfTheOldFile
 // Where no new file can be made beside the target or take its name, an unprivileged user's join
 // writes in place: checked piece by piece first where a checksum file lists them, refused when
 // none does and the old file holds data, and never begun over a damaged piece.
-TEST(Replacing, WhereNoNewFileCanTakeTheTargetsNameTheJoinWritesInPlaceAfterCheckingEveryPiece) {
+struct Folder {
+    const char* what;
+    fs::perms mode;
+    bool oldFileIsTheJoiners;  // otherwise it is the other user's
+    fs::perms oldFileMode;
+    mode_t umask;
+};
+const Folder kFolders[] = {
+    {"the user's own file in a folder the user may not write", kEveryoneEnters, true,
+     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+         fs::perms::others_read,
+     022},
+    // With a shared group's usual umask, 002: under 022 the old file's bits would have to be
+    // narrowed, which only its owner may do, and the join would be refused.
+    {"another user's file, writable by their shared group, in a sticky folder",
+     fs::perms::all | fs::perms::sticky_bit, false, kGroupShares, 002},
+};
+
+class ReplacingInPlace : public ::testing::TestWithParam<Folder> {};
+
+TEST_P(ReplacingInPlace,
+       WhereNoNewFileCanTakeTheTargetsNameTheJoinWritesInPlaceAfterCheckingEveryPiece) {
     std::string whyNot;
     const auto users = FindUsersSharingAGroup(whyNot);
     if (!users) GTEST_SKIP() << "these folders need two unprivileged users: " << whyNot;
     const OtherUser& joiner = users->second;
-    struct Folder {
-        const char* what;
-        fs::perms mode;
-        const OtherUser& ownerOfTheOldFile;
-        fs::perms oldFileMode;
-        mode_t umask;
+    const auto& folder = GetParam();
+    const OtherUser& ownerOfTheOldFile = folder.oldFileIsTheJoiners ? joiner : users->first;
+    TempFolder temp;
+    fs::permissions(temp.path(), kEveryoneEnters);
+    fs::create_directory(temp / "shared");
+    const Set set(temp / "shared", "minutes.txt", 5 * kChunk / 2);
+    for (const auto& entry : fs::directory_iterator(temp / "shared"))
+        fs::permissions(entry.path(), kGroupShares);
+    fs::permissions(temp / "shared", folder.mode);
+    const auto putOlderFile = [&](std::int64_t size) {
+        const auto older = PutOlderFile(set.target, size, ownerOfTheOldFile, folder.oldFileMode);
+        EXPECT_EQ(::chown(set.target.c_str(), static_cast<uid_t>(-1), users->group), 0);
+        return older;
     };
-    const std::vector<Folder> folders = {
-        {"the user's own file in a folder the user may not write", kEveryoneEnters, joiner,
-         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-             fs::perms::others_read,
-         022},
-        // With a shared group's usual umask, 002: under 022 the old file's bits would have to be
-        // narrowed, which only its owner may do, and the join would be refused.
-        {"another user's file, writable by their shared group, in a sticky folder",
-         fs::perms::all | fs::perms::sticky_bit, users->first, kGroupShares, 002},
-    };
-    for (const auto& folder : folders) {
-        SCOPED_TRACE(folder.what);
-        TempFolder temp;
-        fs::permissions(temp.path(), kEveryoneEnters);
-        fs::create_directory(temp / "shared");
-        const Set set(temp / "shared", "minutes.txt", 5 * kChunk / 2);
-        for (const auto& entry : fs::directory_iterator(temp / "shared"))
-            fs::permissions(entry.path(), kGroupShares);
-        fs::permissions(temp / "shared", folder.mode);
-        const auto putOlderFile = [&](std::int64_t size) {
-            const auto older =
-                PutOlderFile(set.target, size, folder.ownerOfTheOldFile, folder.oldFileMode);
-            EXPECT_EQ(::chown(set.target.c_str(), static_cast<uid_t>(-1), users->group), 0);
-            return older;
-        };
 
-        putOlderFile(3000);
-        const auto oldFile = InodeOf(set.target);
-        const auto owner = OwnerAndGroupOf(set.target);
-        EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), kJoinedVerified);
-        EXPECT_TRUE(SameBytes(ReadFile(set.target), set.bytes));
-        EXPECT_EQ(InodeOf(set.target), oldFile) << "not written in place";
-        EXPECT_EQ(OwnerAndGroupOf(set.target), owner);
+    putOlderFile(3000);
+    const auto oldFile = InodeOf(set.target);
+    const auto owner = OwnerAndGroupOf(set.target);
+    EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), kJoinedVerified);
+    EXPECT_TRUE(SameBytes(ReadFile(set.target), set.bytes));
+    EXPECT_EQ(InodeOf(set.target), oldFile) << "not written in place";
+    EXPECT_EQ(OwnerAndGroupOf(set.target), owner);
 
-        // A damaged piece is found before the old file is touched.
-        putOlderFile(3000);
-        auto before = StateOf(set.target);
-        const auto intact = ReadFile(Piece(set.target, 3));
-        Damage(Piece(set.target, 3));
-        EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), PieceDamaged(3));
-        EXPECT_EQ(StateOf(set.target), before);
-        WriteFile(Piece(set.target, 3), intact);
+    // A damaged piece is found before the old file is touched.
+    putOlderFile(3000);
+    auto before = StateOf(set.target);
+    const auto intact = ReadFile(Piece(set.target, 3));
+    Damage(Piece(set.target, 3));
+    EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), PieceDamaged(3));
+    EXPECT_EQ(StateOf(set.target), before);
+    WriteFile(Piece(set.target, 3), intact);
 
-        // Without a checksum file nothing could tell a damaged piece in time: only an empty old
-        // file is written over.
-        const std::string list = set.target + kChecksumSuffix;
-        fs::rename(list, temp / "list");
-        before = StateOf(set.target);
-        EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), messages::kJoinFailed);
-        EXPECT_EQ(StateOf(set.target), before);
-        putOlderFile(0);
-        EXPECT_EQ(JoinAs(joiner, set.target, folder.umask),
-                  std::string("joined: ") + messages::kJoinSucceeded);
-        EXPECT_TRUE(SameBytes(ReadFile(set.target), set.bytes));
-        fs::rename(temp / "list", list);
-    }
+    // Without a checksum file nothing could tell a damaged piece in time: only an empty old
+    // file is written over.
+    const std::string list = set.target + kChecksumSuffix;
+    fs::rename(list, temp / "list");
+    before = StateOf(set.target);
+    EXPECT_EQ(JoinAs(joiner, set.target, folder.umask), messages::kJoinFailed);
+    EXPECT_EQ(StateOf(set.target), before);
+    putOlderFile(0);
+    EXPECT_EQ(JoinAs(joiner, set.target, folder.umask),
+              std::string("joined: ") + messages::kJoinSucceeded);
+    EXPECT_TRUE(SameBytes(ReadFile(set.target), set.bytes));
+    fs::rename(temp / "list", list);
 }
+
+INSTANTIATE_TEST_SUITE_P(, ReplacingInPlace, ::testing::ValuesIn(kFolders), NamedByWhat());
 
 // A set joined over an older file of the same size on a medium with room for only one of the
 // two (the pieces lie on another medium, reached through links): written in place once every

@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/checksum.h"
@@ -233,21 +234,48 @@ TEST(RoundTrip, RandomSizesAroundChunkBoundariesComeBackWhole) {
     }
 }
 
-// The sizes that most often go wrong, each with a chunk of 1, of a prime and of a power of two.
-TEST(RoundTrip, EdgeSizesComeBackWhole) {
-    TempFolder temp;
+// The sizes that most often go wrong, each with a chunk of 1, of a prime and of a power of two;
+// each case numbered in turn, as its folders and its bytes' seed are.
+struct EdgeCase {
+    int index;
+    const char* size;  // in words, for the case's name
+    Case c;
+};
+std::vector<EdgeCase> EdgeCases() {
+    std::vector<EdgeCase> cases;
     int index = 0;
     for (const std::int64_t chunk : {std::int64_t{1}, std::int64_t{7}, std::int64_t{4096}}) {
-        for (const std::int64_t size : {std::int64_t{0}, std::int64_t{1}, chunk - 1, chunk,
-                                        chunk + 1, 2 * chunk, 3 * chunk - 1, 3 * chunk + 1}) {
+        const std::pair<const char*, std::int64_t> sizes[] = {{"Empty", 0},
+                                                              {"OneByte", 1},
+                                                              {"AChunkLessOne", chunk - 1},
+                                                              {"AChunk", chunk},
+                                                              {"AChunkAndOne", chunk + 1},
+                                                              {"TwoChunks", 2 * chunk},
+                                                              {"ThreeChunksLessOne", 3 * chunk - 1},
+                                                              {"ThreeChunksAndOne", 3 * chunk + 1}};
+        for (const auto& [words, size] : sizes) {
             const Case c{chunk, std::max<std::int64_t>(size, 0), chunk == 1 ? 3 : chunk / 2,
                          "edge.bin"};
-            SCOPED_TRACE(Describe(c));
-            RunCase(temp, index++, c, kDefaultSeed);
-            if (HasFatalFailure()) return;
+            cases.push_back({index++, words, c});
         }
     }
+    return cases;
 }
+
+class RoundTripEdgeSizes : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(RoundTripEdgeSizes, EdgeSizesComeBackWhole) {
+    TempFolder temp;
+    SCOPED_TRACE(Describe(GetParam().c));
+    RunCase(temp, GetParam().index, GetParam().c, kDefaultSeed);
+}
+
+// "Chunk7_TwoChunks" for 14 bytes in pieces of 7.
+INSTANTIATE_TEST_SUITE_P(, RoundTripEdgeSizes, ::testing::ValuesIn(EdgeCases()),
+                         [](const auto& test) {
+                             return "Chunk" + std::to_string(test.param.c.chunk) + "_" +
+                                    test.param.size;
+                         });
 
 // With the output folder set to the input's own folder, the empty file the split leaves under
 // the input's name is the input itself: it must come through untouched, and a join into it

@@ -16,14 +16,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "engine/checksum.h"
@@ -32,6 +35,7 @@
 #include "engine/messages.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/file_state.h"
@@ -138,27 +142,50 @@ std::string PlantedLinksAtTheJoin(const std::string& root) {
     return checks.Result();
 }
 
-void RunAsRootAndAsAnotherUser(const std::function<std::string(const std::string&)>& scenario) {
-    {
-        SCOPED_TRACE("as this user");
-        TempFolder temp;
-        EXPECT_EQ(scenario(temp.path().string()), "");
-    }
-    std::string whyNot;
-    const auto user = FindOtherUser(whyNot);
-    if (!user) {
-        std::cout << "[   INFO   ] not run as another user: " << whyNot << "\n";
-        return;
-    }
-    SCOPED_TRACE("as an unprivileged user");
+// Who runs a scenario: this user (root, where the tests run as root), or an unprivileged one.
+enum class Runner { ThisUser, AnotherUser };
+
+struct Scenario {
+    const char* what;
+    std::string (*run)(const std::string& root);
+};
+const Scenario kLinkScenarios[] = {{"in the output folder", PlantedLinksInTheOutputFolder},
+                                   {"at the join", PlantedLinksAtTheJoin}};
+
+class SharedFolderPlantedLinks : public ::testing::TestWithParam<std::tuple<Scenario, Runner>> {};
+
+TEST_P(SharedFolderPlantedLinks, LinksPlantedUnderTheNamesTesselWritesAreNeverFollowed) {
+    const Scenario& scenario = std::get<0>(GetParam());
+    const Runner runner = std::get<1>(GetParam());
     TempFolder temp;
-    GiveTo(temp.path().string(), *user);
-    EXPECT_EQ(RunAs(*user, [&] { return scenario(temp.path().string()); }), "");
+    if (runner == Runner::ThisUser) {
+        EXPECT_EQ(scenario.run(temp.path().string()), "");
+    } else {
+        std::string whyNot;
+        const auto user = FindOtherUser(whyNot);
+        if (!user) GTEST_SKIP() << "not run as another user: " << whyNot;
+        GiveTo(temp.path().string(), *user);
+        EXPECT_EQ(RunAs(*user, [&] { return scenario.run(temp.path().string()); }), "");
+    }
 }
 
-TEST(SharedFolder, LinksPlantedUnderTheNamesTesselWritesAreNeverFollowed) {
-    RunAsRootAndAsAnotherUser(PlantedLinksInTheOutputFolder);
-    RunAsRootAndAsAnotherUser(PlantedLinksAtTheJoin);
+INSTANTIATE_TEST_SUITE_P(
+    , SharedFolderPlantedLinks,
+    ::testing::Combine(::testing::ValuesIn(kLinkScenarios),
+                       ::testing::Values(Runner::ThisUser, Runner::AnotherUser)),
+    [](const auto& test) {
+        return CamelCase(std::get<0>(test.param).what) +
+               (std::get<1>(test.param) == Runner::ThisUser ? "_AsThisUser" : "_AsAnotherUser");
+    });
+
+// Empty when `user` can open `path` for reading; "refused" when the system says no.
+std::string TryToRead(const OtherUser& user, const std::string& path) {
+    return RunAs(user, [&] {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) return std::string(errno == EACCES ? "refused" : "other error");
+        ::close(fd);
+        return std::string();
+    });
 }
 
 fs::perms PermissionsOf(const fs::path& path) {
@@ -211,17 +238,10 @@ TEST(SharedFolder, PiecesOfAPrivateFileArePrivateAndTheJoinedFileIsNoMoreOpenTha
     std::string whyNot;
     const auto user = FindOtherUser(whyNot);
     if (!user) GTEST_SKIP() << "the pieces were not read as another user: " << whyNot;
-    const auto canRead = [&](const std::string& path) {
-        return RunAs(*user, [&] {
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            if (fd < 0) return std::string(errno == EACCES ? "refused" : "other error");
-            ::close(fd);
-            return std::string();
-        });
-    };
-    EXPECT_EQ(canRead(temp / "out/secret.txt.2.BRK"), "refused");
-    EXPECT_EQ(canRead(temp / "out/secret.txt.sha256"), "refused");
-    EXPECT_EQ(canRead(temp / "out/public.txt.2.BRK"), "") << "the other user can read nothing";
+    EXPECT_EQ(TryToRead(*user, temp / "out/secret.txt.2.BRK"), "refused");
+    EXPECT_EQ(TryToRead(*user, temp / "out/secret.txt.sha256"), "refused");
+    EXPECT_EQ(TryToRead(*user, temp / "out/public.txt.2.BRK"), "")
+        << "the other user can read nothing";
 }
 
 TEST(SharedFolder, TheDefaultOutputFolderIsTesselInTheUsersHome) {
@@ -356,12 +376,23 @@ struct Cast {
     gid_t group;
 };
 
+// The casts below, by their place in CastsOfAnAttack: each test runs once for each.
+const char* const kCasts[] = {"root as the victim", "an unprivileged victim"};
+constexpr std::size_t kRootAsTheVictim = 0;
+
 std::vector<Cast> CastsOfAnAttack(std::string& whyNot) {
     const auto users = FindUsersSharingAGroup(whyNot);
     if (!users) return {};
     const OtherUser root{0, 0, {}};
-    return {{"root as the victim", root, users->first, users->group},
-            {"an unprivileged victim", users->second, users->first, users->group}};
+    return {{kCasts[kRootAsTheVictim], root, users->first, users->group},
+            {kCasts[1], users->second, users->first, users->group}};
+}
+
+// A test run once for each cast, named after it.
+class SharedFolderAttack : public ::testing::TestWithParam<std::size_t> {};
+
+std::string CastName(std::size_t cast) {
+    return CamelCase(kCasts[cast]);
 }
 
 #define CASTS_OR_SKIP(casts)                                                              \
@@ -421,16 +452,6 @@ struct Stage {
     std::vector<char> keyBytes;
 };
 
-// Empty when `user` can open `path` for reading; "refused" when the system says no.
-std::string TryToRead(const OtherUser& user, const std::string& path) {
-    return RunAs(user, [&] {
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        if (fd < 0) return std::string(errno == EACCES ? "refused" : "other error");
-        ::close(fd);
-        return std::string();
-    });
-}
-
 // Empty unless `user` can read `path` and finds `secret` in it.
 std::string ReadsSecret(const OtherUser& user, const std::string& path,
                         const std::vector<char>& secret) {
@@ -485,52 +506,51 @@ uid_t OwnerOf(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0 ? status.st_uid : static_cast<uid_t>(-1);
 }
 
-TEST(SharedFolder, APlantedPieceNeverMakesTheJoinedFileMoreOpenThanItsMostPrivatePiece) {
+TEST_P(SharedFolderAttack, APlantedPieceNeverMakesTheJoinedFileMoreOpenThanItsMostPrivatePiece) {
     CASTS_OR_SKIP(casts);
-    for (const auto& cast : casts) {
-        SCOPED_TRACE(cast.what);
-        Stage stage(cast);
-        ASSERT_EQ(RunAs(cast.attacker, [&] { return PlantPiecesLinkingTo(stage); }), "");
-        const auto before = Take(stage.victim);
+    const Cast& cast = casts[GetParam()];
+    Stage stage(cast);
+    ASSERT_EQ(RunAs(cast.attacker, [&] { return PlantPiecesLinkingTo(stage); }), "");
+    const auto before = Take(stage.victim);
 
-        EXPECT_EQ(JoinAs(cast.victim, stage.target), "");
-        EXPECT_EQ(Take(stage.victim), before) << "a file of the victim's changed";
-        EXPECT_TRUE(SameBytes(ReadFile(stage.target), Joined(stage.keyBytes)));
-        EXPECT_EQ(OwnerOf(stage.target), cast.victim.uid);
-        EXPECT_EQ(BitsOf(stage.target, fs::perms::all & ~kPrivate), "0")
-            << "the joined file is more open than the key in it";
-        EXPECT_EQ(TryToRead(cast.attacker, stage.target), "refused");
-    }
+    EXPECT_EQ(JoinAs(cast.victim, stage.target), "");
+    EXPECT_EQ(Take(stage.victim), before) << "a file of the victim's changed";
+    EXPECT_TRUE(SameBytes(ReadFile(stage.target), Joined(stage.keyBytes)));
+    EXPECT_EQ(OwnerOf(stage.target), cast.victim.uid);
+    EXPECT_EQ(BitsOf(stage.target, fs::perms::all & ~kPrivate), "0")
+        << "the joined file is more open than the key in it";
+    EXPECT_EQ(TryToRead(cast.attacker, stage.target), "refused");
 }
 
 // The attacker plants an empty file of the target's name too, as every split leaves one, open
 // to all and in the shared group. A joined file that took its owner or its group would hand
 // the attacker what was linked in. The key may be read by its owner's own group, which under
 // per-user groups is its owner alone.
-TEST(SharedFolder, APlantedPlaceholderNeverHandsTheJoinedBytesToItsOwner) {
+TEST_P(SharedFolderAttack, APlantedPlaceholderNeverHandsTheJoinedBytesToItsOwner) {
     CASTS_OR_SKIP(casts);
-    for (const auto& cast : casts) {
-        SCOPED_TRACE(cast.what);
-        Stage stage(cast, kPrivate | fs::perms::group_read);
-        ASSERT_EQ(RunAs(cast.attacker,
-                        [&] {
-                            PlantPiecesLinkingTo(stage);
-                            WriteFile(stage.target, {});
-                            fs::permissions(stage.target, kReadWriteForAll);
-                            return ::chown(stage.target.c_str(), static_cast<uid_t>(-1),
-                                           cast.group) == 0
-                                       ? ""
-                                       : "the placeholder could not be given to the group";
-                        }),
-                  "");
-        const auto before = Take(stage.victim);
+    const Cast& cast = casts[GetParam()];
+    Stage stage(cast, kPrivate | fs::perms::group_read);
+    ASSERT_EQ(RunAs(cast.attacker,
+                    [&] {
+                        PlantPiecesLinkingTo(stage);
+                        WriteFile(stage.target, {});
+                        fs::permissions(stage.target, kReadWriteForAll);
+                        return ::chown(stage.target.c_str(), static_cast<uid_t>(-1), cast.group) ==
+                                       0
+                                   ? ""
+                                   : "the placeholder could not be given to the group";
+                    }),
+              "");
+    const auto before = Take(stage.victim);
 
-        JoinAs(cast.victim, stage.target);
-        EXPECT_EQ(Take(stage.victim), before) << "a file of the victim's changed";
-        EXPECT_EQ(ReadsSecret(cast.attacker, stage.target, stage.keyBytes), "")
-            << "the attacker reads the victim's key in the joined file";
-    }
+    JoinAs(cast.victim, stage.target);
+    EXPECT_EQ(Take(stage.victim), before) << "a file of the victim's changed";
+    EXPECT_EQ(ReadsSecret(cast.attacker, stage.target, stage.keyBytes), "")
+        << "the attacker reads the victim's key in the joined file";
 }
+
+INSTANTIATE_TEST_SUITE_P(, SharedFolderAttack, ::testing::Range<std::size_t>(0, std::size(kCasts)),
+                         [](const auto& test) { return CastName(test.param); });
 
 // A second process of the attacker's that watches the shared folder and, the moment `piece` is
 // opened in it, renames the folder away and puts a link to `elsewhere` in its place. Tells
@@ -587,233 +607,258 @@ class HoldBeforeOpening final : public InterceptingFileSystem {
 // The victim splits its document into the shared folder, or joins the pieces there; as piece 2
 // is opened, the attacker swaps the folder for a link to the victim's own `docs`. Everything
 // still goes into the folder first opened, and nothing into `docs`.
-TEST(SharedFolder, AFolderSwappedForALinkMidwaySendsNothingIntoAnotherFolder) {
+// Each cast, the victim splitting or joining.
+class SharedFolderSwappedFolder : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
+
+TEST_P(SharedFolderSwappedFolder, AFolderSwappedForALinkMidwaySendsNothingIntoAnotherFolder) {
     CASTS_OR_SKIP(casts);
-    for (const auto& cast : casts) {
-        for (const bool split : {true, false}) {
-            SCOPED_TRACE(cast.what + (split ? ", a split" : ", a join"));
-            Stage stage(cast);
-            const auto input = WritePattern(stage.victim / "report.pdf", 5 * kChunk + 3, 94);
-            GiveTo(stage.victim / "report.pdf", cast.victim);
-            if (!split) {
-                ASSERT_EQ(RunAs(cast.victim,
-                                [&] {
-                                    auto settings = SettingsFor(stage.share, kChunk);
-                                    return SplitFile(settings, stage.victim / "report.pdf")
-                                               ? ""
-                                               : settings.StatusMessage;
-                                }),
-                          "");
-            }
-            const auto before = Take(stage.victim);
-
-            Gate ready;
-            Gate swapped;
-            const pid_t swapper = StartFolderSwapper(cast.attacker, stage.share,
-                                                     fs::path(Piece(stage.target, 2)).filename(),
-                                                     stage.docs, ready, swapped);
-            ready.CloseWriteEnd();
-            swapped.CloseWriteEnd();
-            ASSERT_TRUE(ready.Wait()) << "the attacker's watcher did not start";
-            const std::string outcome = RunAs(cast.victim, [&] {
-                HoldBeforeOpening files(Piece(stage.target, 3), swapped);
-                auto settings = SettingsFor(stage.share, kChunk);
-                const bool done = split
-                                      ? SplitFile(settings, stage.victim / "report.pdf", {}, files)
-                                      : JoinFiles(settings, stage.target, {}, files);
-                return done ? std::string() : "it said " + settings.StatusMessage;
-            });
-            EXPECT_EQ(WaitForChild(swapper), 0) << "the folder was not swapped";
-
-            EXPECT_EQ(Take(stage.victim), before) << "a file went into the victim's folder";
-            EXPECT_TRUE(fs::is_symlink(stage.share));
-            EXPECT_EQ(outcome, "");
-            const std::string moved = (stage.attacker / "share.old/report.pdf").string();
-            if (split)
-                ExpectPiecesAreExactlyTheSlices(moved, input, kChunk);
-            else
-                EXPECT_TRUE(SameBytes(ReadFile(moved), input));
-        }
+    const Cast& cast = casts[std::get<0>(GetParam())];
+    const bool split = std::get<1>(GetParam());
+    Stage stage(cast);
+    const auto input = WritePattern(stage.victim / "report.pdf", 5 * kChunk + 3, 94);
+    GiveTo(stage.victim / "report.pdf", cast.victim);
+    if (!split) {
+        ASSERT_EQ(RunAs(cast.victim,
+                        [&] {
+                            auto settings = SettingsFor(stage.share, kChunk);
+                            return SplitFile(settings, stage.victim / "report.pdf")
+                                       ? ""
+                                       : settings.StatusMessage;
+                        }),
+                  "");
     }
+    const auto before = Take(stage.victim);
+
+    Gate ready;
+    Gate swapped;
+    const pid_t swapper =
+        StartFolderSwapper(cast.attacker, stage.share, fs::path(Piece(stage.target, 2)).filename(),
+                           stage.docs, ready, swapped);
+    ready.CloseWriteEnd();
+    swapped.CloseWriteEnd();
+    ASSERT_TRUE(ready.Wait()) << "the attacker's watcher did not start";
+    const std::string outcome = RunAs(cast.victim, [&] {
+        HoldBeforeOpening files(Piece(stage.target, 3), swapped);
+        auto settings = SettingsFor(stage.share, kChunk);
+        const bool done = split ? SplitFile(settings, stage.victim / "report.pdf", {}, files)
+                                : JoinFiles(settings, stage.target, {}, files);
+        return done ? std::string() : "it said " + settings.StatusMessage;
+    });
+    EXPECT_EQ(WaitForChild(swapper), 0) << "the folder was not swapped";
+
+    EXPECT_EQ(Take(stage.victim), before) << "a file went into the victim's folder";
+    EXPECT_TRUE(fs::is_symlink(stage.share));
+    EXPECT_EQ(outcome, "");
+    const std::string moved = (stage.attacker / "share.old/report.pdf").string();
+    if (split)
+        ExpectPiecesAreExactlyTheSlices(moved, input, kChunk);
+    else
+        EXPECT_TRUE(SameBytes(ReadFile(moved), input));
 }
 
-// Lets the test act at the moment an operation is about to create or open `path` through
-// OpenOrCreate: after every look it takes at the name, before the open itself.
-class ActBeforeOpenOrCreate final : public InterceptingFileSystem {
-  public:
-    ActBeforeOpenOrCreate(std::string path, std::function<void()> action)
-        : InterceptingFileSystem([this](Call call, const std::string& called) {
-              if (call == Call::OpenOrCreate && called == path_ && !acted_) {
-                  acted_ = true;
-                  action_();
-              }
-              return Fault::None;
-          }),
-          path_(std::move(path)),
-          action_(std::move(action)) {}
-
-    bool acted() const { return acted_; }
-
-  private:
-    std::string path_;
-    std::function<void()> action_;
-    bool acted_ = false;
-};
+INSTANTIATE_TEST_SUITE_P(, SharedFolderSwappedFolder,
+                         ::testing::Combine(::testing::Range<std::size_t>(0, std::size(kCasts)),
+                                            ::testing::Bool()),
+                         [](const auto& test) {
+                             return CastName(std::get<0>(test.param)) +
+                                    (std::get<1>(test.param) ? "_ASplit" : "_AJoin");
+                         });
 
 // A link planted by the attacker's own process in the moment between the last look at a name
 // and the open of it: only the open itself can refuse it. The placeholder a split leaves in the
 // shared folder, and the target of a join that writes in place into a folder the victim may not
 // write (there only an unprivileged victim joins in place).
-TEST(SharedFolder, ALinkPlantedBetweenTheLookAtANameAndItsOpenIsRefusedByTheOpen) {
+struct PlantedLink {
+    std::size_t cast;
+    const char* operation;
+    const char* pointee;
+};
+// Every cast splits; only an unprivileged victim joins in place.
+const PlantedLink kPlantedLinks[] = {{kRootAsTheVictim, "split", "docs/report.pdf"},
+                                     {kRootAsTheVictim, "split", "docs/created"},
+                                     {1, "split", "docs/report.pdf"},
+                                     {1, "split", "docs/created"},
+                                     {1, "join", "docs/report.pdf"},
+                                     {1, "join", "docs/created"}};
+
+class SharedFolderLinkAtTheOpen : public ::testing::TestWithParam<PlantedLink> {};
+
+TEST_P(SharedFolderLinkAtTheOpen, ALinkPlantedBetweenTheLookAtANameAndItsOpenIsRefusedByTheOpen) {
     CASTS_OR_SKIP(casts);
-    for (const auto& cast : casts) {
-        for (const std::string operation : {"split", "join"}) {
-            const bool split = operation == "split";
-            if (!split && cast.victim.uid == 0) continue;
-            for (const std::string pointee : {"docs/report.pdf", "docs/created"}) {
-                SCOPED_TRACE(cast.what + ", a " + operation + ", a link to " + pointee);
-                Stage stage(cast);
-                WritePattern(stage.victim / "report.pdf", 3 * kChunk, 95);
-                GiveTo(stage.victim / "report.pdf", cast.victim);
-                if (!split) {
-                    auto settings = SettingsFor(stage.share, kChunk);
-                    ASSERT_TRUE(SplitFile(settings, stage.victim / "report.pdf"));
-                    fs::remove(stage.target);
-                    GiveTo(stage.share, cast.attacker);
-                    fs::permissions(stage.share, kEveryoneEnters);
-                }
-                const auto before = Take(stage.victim);
-
-                Gate atTheOpen;
-                Gate planted;
-                const pid_t planter = RunInChild([&] {
-                    atTheOpen.CloseWriteEnd();
-                    planted.CloseReadEnd();
-                    if (!Become(cast.attacker) || !atTheOpen.Wait()) return 1;
-                    if (::symlink((stage.victim / pointee).c_str(), stage.target.c_str()) != 0)
-                        return 2;
-                    planted.Open();
-                    return 0;
-                });
-                atTheOpen.CloseReadEnd();
-                planted.CloseWriteEnd();
-                const std::string outcome = RunAs(cast.victim, [&] {
-                    ActBeforeOpenOrCreate files(stage.target, [&] {
-                        atTheOpen.Open();
-                        planted.Wait();
-                    });
-                    auto settings = SettingsFor(stage.share, kChunk);
-                    const bool done =
-                        split ? SplitFile(settings, stage.victim / "report.pdf", {}, files)
-                              : JoinFiles(settings, stage.target, {}, files);
-                    if (!files.acted()) return std::string("no OpenOrCreate of the name");
-                    return "done=" + std::to_string(done) + " " + settings.StatusMessage;
-                });
-                atTheOpen.CloseWriteEnd();
-                EXPECT_EQ(WaitForChild(planter), 0) << "the link was not planted";
-
-                EXPECT_EQ(outcome, std::string("done=0 ") +
-                                       (split ? messages::kSplitFailed : messages::kJoinFailed));
-                EXPECT_EQ(Take(stage.victim), before) << "the open followed the link";
-                EXPECT_TRUE(fs::is_symlink(stage.target) &&
-                            fs::read_symlink(stage.target) == stage.victim / pointee)
-                    << "the link itself changed";
-            }
-        }
+    const Cast& cast = casts[GetParam().cast];
+    const std::string operation = GetParam().operation;
+    const std::string pointee = GetParam().pointee;
+    const bool split = operation == "split";
+    Stage stage(cast);
+    WritePattern(stage.victim / "report.pdf", 3 * kChunk, 95);
+    GiveTo(stage.victim / "report.pdf", cast.victim);
+    if (!split) {
+        auto settings = SettingsFor(stage.share, kChunk);
+        ASSERT_TRUE(SplitFile(settings, stage.victim / "report.pdf"));
+        fs::remove(stage.target);
+        GiveTo(stage.share, cast.attacker);
+        fs::permissions(stage.share, kEveryoneEnters);
     }
+    const auto before = Take(stage.victim);
+
+    Gate atTheOpen;
+    Gate planted;
+    const pid_t planter = RunInChild([&] {
+        atTheOpen.CloseWriteEnd();
+        planted.CloseReadEnd();
+        if (!Become(cast.attacker) || !atTheOpen.Wait()) return 1;
+        if (::symlink((stage.victim / pointee).c_str(), stage.target.c_str()) != 0) return 2;
+        planted.Open();
+        return 0;
+    });
+    atTheOpen.CloseReadEnd();
+    planted.CloseWriteEnd();
+    const std::string outcome = RunAs(cast.victim, [&] {
+        // Acts after every look the operation takes at the name, before the open itself.
+        OneShotFileSystem files(
+            [&](Call call, const std::string& path) {
+                return call == Call::OpenOrCreate && path == stage.target;
+            },
+            [&] {
+                atTheOpen.Open();
+                planted.Wait();
+            });
+        auto settings = SettingsFor(stage.share, kChunk);
+        const bool done = split ? SplitFile(settings, stage.victim / "report.pdf", {}, files)
+                                : JoinFiles(settings, stage.target, {}, files);
+        if (!files.fired()) return std::string("no OpenOrCreate of the name");
+        return "done=" + std::to_string(done) + " " + settings.StatusMessage;
+    });
+    atTheOpen.CloseWriteEnd();
+    EXPECT_EQ(WaitForChild(planter), 0) << "the link was not planted";
+
+    EXPECT_EQ(outcome,
+              std::string("done=0 ") + (split ? messages::kSplitFailed : messages::kJoinFailed));
+    EXPECT_EQ(Take(stage.victim), before) << "the open followed the link";
+    EXPECT_TRUE(fs::is_symlink(stage.target) &&
+                fs::read_symlink(stage.target) == stage.victim / pointee)
+        << "the link itself changed";
 }
+
+INSTANTIATE_TEST_SUITE_P(, SharedFolderLinkAtTheOpen, ::testing::ValuesIn(kPlantedLinks),
+                         [](const auto& test) {
+                             return CastName(test.param.cast) + "_" +
+                                    CamelCase(test.param.operation) + "_ALinkTo" +
+                                    CamelCase(test.param.pointee);
+                         });
 
 // Break pressed on the placeholder while piece 1 is still on the other medium: whatever of its
 // set stands beside it, the split is refused and nothing changes.
-TEST(SharedFolder, BreakOnThePlaceholderWhilePieceOneIsElsewhereChangesNothing) {
-    struct Left {
-        const char* what;
-        std::vector<std::string> away;  // names taken to the other medium
-    };
-    const std::vector<Left> cases = {
-        {"pieces 2 to 4 and the list", {"data.bin.1.BRK"}},
-        {"pieces 2 to 4", {"data.bin.1.BRK", "data.bin.sha256"}},
-        {"piece 3 alone",
-         {"data.bin.1.BRK", "data.bin.2.BRK", "data.bin.4.BRK", "data.bin.sha256"}},
-        {"the list alone",
-         {"data.bin.1.BRK", "data.bin.2.BRK", "data.bin.3.BRK", "data.bin.4.BRK"}},
-    };
-    for (const auto& left : cases) {
-        SCOPED_TRACE(left.what);
-        TempFolder temp;
-        WritePattern(temp / "data.bin", 4 * kChunk - 1);
-        auto settings = SettingsFor(temp / "out", kChunk);
-        ASSERT_TRUE(SplitFile(settings, temp / "data.bin"));
-        fs::create_directory(temp / "other-medium");
-        for (const auto& name : left.away)
-            fs::rename(temp / ("out/" + name), temp / ("other-medium/" + name));
-        const auto before = Take(temp.path());
+struct Left {
+    const char* what;
+    std::vector<std::string> away;  // names taken to the other medium
+};
+const Left kLeft[] = {
+    {"pieces 2 to 4 and the list", {"data.bin.1.BRK"}},
+    {"pieces 2 to 4", {"data.bin.1.BRK", "data.bin.sha256"}},
+    {"piece 3 alone", {"data.bin.1.BRK", "data.bin.2.BRK", "data.bin.4.BRK", "data.bin.sha256"}},
+    {"the list alone", {"data.bin.1.BRK", "data.bin.2.BRK", "data.bin.3.BRK", "data.bin.4.BRK"}},
+};
 
-        const SplitCheck check = CheckSplit(SplitRequestFrom(settings, temp / "out/data.bin"));
-        EXPECT_FALSE(check.plan.has_value());
-        EXPECT_EQ(check.report.outcome, Outcome::Refused);
-        EXPECT_EQ(check.report.status, messages::kSplitOfPlaceholder);
-        settings.InfoMessage = "the summary of the split before";
-        EXPECT_FALSE(SplitFile(settings, temp / "out/data.bin"));
-        EXPECT_EQ(settings.StatusMessage, messages::kSplitOfPlaceholder);
-        EXPECT_EQ(settings.InfoMessage, "the summary of the split before");
-        EXPECT_EQ(Take(temp.path()), before);
-    }
+class SharedFolderPieceOneElsewhere : public ::testing::TestWithParam<Left> {};
+
+TEST_P(SharedFolderPieceOneElsewhere, BreakOnThePlaceholderWhilePieceOneIsElsewhereChangesNothing) {
+    const auto& left = GetParam();
+    TempFolder temp;
+    WritePattern(temp / "data.bin", 4 * kChunk - 1);
+    auto settings = SettingsFor(temp / "out", kChunk);
+    ASSERT_TRUE(SplitFile(settings, temp / "data.bin"));
+    fs::create_directory(temp / "other-medium");
+    for (const auto& name : left.away)
+        fs::rename(temp / ("out/" + name), temp / ("other-medium/" + name));
+    const auto before = Take(temp.path());
+
+    const SplitCheck check = CheckSplit(SplitRequestFrom(settings, temp / "out/data.bin"));
+    EXPECT_FALSE(check.plan.has_value());
+    EXPECT_EQ(check.report.outcome, Outcome::Refused);
+    EXPECT_EQ(check.report.status, messages::kSplitOfPlaceholder);
+    settings.InfoMessage = "the summary of the split before";
+    EXPECT_FALSE(SplitFile(settings, temp / "out/data.bin"));
+    EXPECT_EQ(settings.StatusMessage, messages::kSplitOfPlaceholder);
+    EXPECT_EQ(settings.InfoMessage, "the summary of the split before");
+    EXPECT_EQ(Take(temp.path()), before);
 }
 
-// A download's own checksum list beside it, as sha256sum wrote it: splitting the download into
-// its own folder (or into any folder holding such a list of its name) is refused before anything
-// is written, however the split would have ended, and the list stays as it was.
-TEST(SharedFolder, ASplitNeverReplacesAnotherProgramsChecksumFile) {
-    TempFolder temp;
-    const std::string downloads = temp / "Downloads";
-    fs::create_directories(temp / "elsewhere");
-    fs::create_directory(downloads);
-    WritePattern(downloads + "/big.iso", 7 * kChunk / 2, 96);
-    const auto made = RunTool(downloads, {"sha256sum", "big.iso"});
-    ASSERT_EQ(made.exitCode, 0) << made.output;
-    const std::vector<char> list(made.output.begin(), made.output.end());
-    const auto putLists = [&] {
+INSTANTIATE_TEST_SUITE_P(, SharedFolderPieceOneElsewhere, ::testing::ValuesIn(kLeft),
+                         NamedByWhat());
+
+// A download's own checksum list beside it, as sha256sum wrote it.
+class SharedFolderForeignList : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(temp / "elsewhere");
+        fs::create_directory(downloads);
+        WritePattern(downloads + "/big.iso", 7 * kChunk / 2, 96);
+        const auto made = RunTool(downloads, {"sha256sum", "big.iso"});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        list.assign(made.output.begin(), made.output.end());
+    }
+    void PutLists() const {
         WriteFile(downloads + "/big.iso.sha256", list);
         WriteFile(temp / "elsewhere/big.iso.sha256", list);
-    };
-
-    std::atomic<bool> cancelNow{true};
-    struct Case {
-        const char* what;
-        std::string folder;
-        OperationControl control;
-        std::string blocking;  // a link planted under this name would make the writing fail
-    };
-    const std::vector<Case> cases = {
-        {"into its own folder", downloads, {}, ""},
-        {"cancelled", downloads, {{}, &cancelNow}, ""},
-        {"that would fail at piece 2", downloads, {}, "big.iso.2.BRK"},
-        {"into another folder with such a list", temp / "elsewhere", {}, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        putLists();
-        if (!c.blocking.empty()) {
-            fs::remove(c.folder + "/" + c.blocking);
-            fs::create_symlink("/nonexistent", c.folder + "/" + c.blocking);
-        }
-        const auto before = Take(temp.path());
-        auto settings = SettingsFor(c.folder, kChunk);
-        EXPECT_FALSE(SplitFile(settings, downloads + "/big.iso", c.control));
-        EXPECT_EQ(settings.StatusMessage, messages::kSplitOverForeignList);
-        EXPECT_EQ(Take(temp.path()), before);
-        if (!c.blocking.empty()) fs::remove(c.folder + "/" + c.blocking);
     }
 
-    // The list arrives while the summary is shown: the writing refuses it as the check would.
+    TempFolder temp;
+    const std::string downloads = temp / "Downloads";
+    std::vector<char> list;
+};
+
+struct ForeignListCase {
+    const char* what;
+    bool elsewhere;  // into another folder, not the download's own
+    bool cancelled;
+    std::string blocking;  // a link planted under this name would make the writing fail
+};
+const ForeignListCase kForeignListCases[] = {
+    {"into its own folder", false, false, ""},
+    {"cancelled", false, true, ""},
+    {"that would fail at piece 2", false, false, "big.iso.2.BRK"},
+    {"into another folder with such a list", true, false, ""},
+};
+
+class SharedFolderForeignListSplit : public SharedFolderForeignList,
+                                     public ::testing::WithParamInterface<ForeignListCase> {};
+
+// Splitting the download into its own folder (or into any folder holding such a list of its
+// name) is refused before anything is written, however the split would have ended, and the list
+// stays as it was.
+TEST_P(SharedFolderForeignListSplit, ASplitNeverReplacesAnotherProgramsChecksumFile) {
+    const auto& c = GetParam();
+    std::atomic<bool> cancelNow{true};
+    const std::string folder = c.elsewhere ? temp / "elsewhere" : downloads;
+    const OperationControl control =
+        c.cancelled ? OperationControl{{}, &cancelNow} : OperationControl{};
+    PutLists();
+    if (!c.blocking.empty()) {
+        fs::remove(folder + "/" + c.blocking);
+        fs::create_symlink("/nonexistent", folder + "/" + c.blocking);
+    }
+    const auto before = Take(temp.path());
+    auto settings = SettingsFor(folder, kChunk);
+    EXPECT_FALSE(SplitFile(settings, downloads + "/big.iso", control));
+    EXPECT_EQ(settings.StatusMessage, messages::kSplitOverForeignList);
+    EXPECT_EQ(Take(temp.path()), before);
+    if (!c.blocking.empty()) fs::remove(folder + "/" + c.blocking);
+}
+
+INSTANTIATE_TEST_SUITE_P(, SharedFolderForeignListSplit, ::testing::ValuesIn(kForeignListCases),
+                         NamedByWhat());
+
+// The list arrives while the summary is shown: the writing refuses it as the check would.
+TEST_F(SharedFolderForeignList, AListArrivingWhileTheSummaryIsShownIsRefusedByTheWriting) {
+    PutLists();
     fs::remove(downloads + "/big.iso.sha256");
     RecordingDialog dialog([&] { WriteFile(downloads + "/big.iso.sha256", list); });
     auto settings = SettingsFor(downloads, kChunk);
     EXPECT_FALSE(SplitShowing(settings, downloads + "/big.iso", dialog));
     EXPECT_EQ(settings.StatusMessage, messages::kSplitOverForeignList);
     const auto after = Take(temp.path());
-    putLists();
+    PutLists();
     EXPECT_EQ(after, Take(temp.path())) << "the refused writing left something behind";
 }
 

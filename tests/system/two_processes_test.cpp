@@ -19,6 +19,7 @@
 #include "engine/shared_settings.h"
 #include "engine/split.h"
 #include "platform/file_system.h"
+#include "tests/support/case_names.h"
 #include "tests/support/checked_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/intercepting_file_system.h"
@@ -36,52 +37,45 @@ constexpr int kSucceeded = 0;
 constexpr int kFailedCleanly = 1;
 constexpr int kInconsistent = 2;  // result and status line disagree
 
-// Settings as the window leaves them after an earlier split, so that a join that fails to set
-// its status is seen.
-SharedSettings EarlierSettings() {
-    auto settings = SettingsFor("/nonexistent-output-folder", 1000);
-    settings.InfoMessage = "summary of an earlier split";
-    settings.StatusMessage = messages::kSplitSucceeded;
-    return settings;
-}
+struct Holder {
+    const char* what;
+    std::int64_t piece;  // 0: the target
+    OtherProcessLock::Kind kind;
+};
+const Holder kHolders[] = {
+    {"a writer holding piece 1", 1, OtherProcessLock::Kind::Exclusive},
+    {"a writer holding piece 3", 3, OtherProcessLock::Kind::Exclusive},
+    {"a reader holding the target", 0, OtherProcessLock::Kind::Shared},
+    {"a writer holding the target", 0, OtherProcessLock::Kind::Exclusive},
+};
 
-TEST(TwoProcesses, JoinStopsCleanlyAtAFileAnotherProcessHolds) {
-    struct Holder {
-        const char* what;
-        std::int64_t piece;  // 0: the target
-        OtherProcessLock::Kind kind;
-    };
-    const std::vector<Holder> holders = {
-        {"a writer holding piece 1", 1, OtherProcessLock::Kind::Exclusive},
-        {"a writer holding piece 3", 3, OtherProcessLock::Kind::Exclusive},
-        {"a reader holding the target", 0, OtherProcessLock::Kind::Shared},
-        {"a writer holding the target", 0, OtherProcessLock::Kind::Exclusive},
-    };
-    for (const auto& holder : holders) {
-        SCOPED_TRACE(holder.what);
-        SplitPieces split("archive.7z", 3 * 70000 + 11, 70000, 21);
-        // An older version of the file stands where the join writes.
-        const auto older = WritePattern(split.target, 50000, 22);
-        const std::string held =
-            holder.piece == 0 ? split.target : Piece(split.target, holder.piece);
-        const auto heldBefore = ReadFile(held);
+class TwoProcessesHeldJoin : public ::testing::TestWithParam<Holder> {};
 
-        auto settings = SettingsFor(split.temp / "unused", split.chunk);
-        const int descriptors = OpenDescriptorCount();
-        {
-            OtherProcessLock other(held, holder.kind);
-            EXPECT_FALSE(JoinFiles(settings, split.target));
-            EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "while it was held";
-        }
-        EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a descriptor was left open";
-        EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
-        EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "after it was released";
-        ExpectPiecesAreExactlyTheSlices(split.target, split.bytes, split.chunk);
-        if (holder.piece == 0) {
-            EXPECT_TRUE(SameBytes(ReadFile(split.target), older)) << "the held target";
-        }
+TEST_P(TwoProcessesHeldJoin, JoinStopsCleanlyAtAFileAnotherProcessHolds) {
+    const auto& holder = GetParam();
+    SplitPieces split("archive.7z", 3 * 70000 + 11, 70000, 21);
+    // An older version of the file stands where the join writes.
+    const auto older = WritePattern(split.target, 50000, 22);
+    const std::string held = holder.piece == 0 ? split.target : Piece(split.target, holder.piece);
+    const auto heldBefore = ReadFile(held);
+
+    auto settings = SettingsFor(split.temp / "unused", split.chunk);
+    const int descriptors = OpenDescriptorCount();
+    {
+        OtherProcessLock other(held, holder.kind);
+        EXPECT_FALSE(JoinFiles(settings, split.target));
+        EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "while it was held";
+    }
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "a descriptor was left open";
+    EXPECT_EQ(settings.StatusMessage, messages::kJoinFailed);
+    EXPECT_TRUE(SameBytes(ReadFile(held), heldBefore)) << "after it was released";
+    ExpectPiecesAreExactlyTheSlices(split.target, split.bytes, split.chunk);
+    if (holder.piece == 0) {
+        EXPECT_TRUE(SameBytes(ReadFile(split.target), older)) << "the held target";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, TwoProcessesHeldJoin, ::testing::ValuesIn(kHolders), NamedByWhat());
 
 TEST(TwoProcesses, ReadersOfThePiecesDoNotStopAJoin) {
     SplitPieces split("archive.7z", 2 * 65536 + 3, 65536, 23);
@@ -95,39 +89,43 @@ TEST(TwoProcesses, ReadersOfThePiecesDoNotStopAJoin) {
 
 // The same holders over a small join whose target holds an older file: a writer of piece 2 or
 // of the target, or a reader of the target, stops it; a reader of piece 2 does not.
-TEST(TwoProcesses, SmallJoinStopsAtAHeldFileButNotAtAPieceBeingRead) {
-    using Kind = OtherProcessLock::Kind;
-    struct Case {
-        const char* what;
-        bool lockTarget;  // otherwise piece 2
-        Kind kind;
-        bool joins;
-    };
-    const Case cases[] = {{"piece 2 held by a writer", false, Kind::Exclusive, false},
-                          {"target held by a writer", true, Kind::Exclusive, false},
-                          {"target read by another program", true, Kind::Shared, false},
-                          {"piece 2 read by another program", false, Kind::Shared, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder folder;
-        const std::string target = folder / "x";
-        const auto whole = WritePieces(target, {300, 300, 100});
-        const auto oldTarget = WritePattern(target, 50, 8);
-        const std::string held = c.lockTarget ? target : Piece(target, 2);
-        const auto heldBytes = ReadFile(held);
-        auto settings = EarlierSettings();
-        OtherProcessLock lock(held, c.kind);
+struct SmallJoinCase {
+    const char* what;
+    bool lockTarget;  // otherwise piece 2
+    OtherProcessLock::Kind kind;
+    bool joins;
+};
+const SmallJoinCase kSmallJoinCases[] = {
+    {"piece 2 held by a writer", false, OtherProcessLock::Kind::Exclusive, false},
+    {"target held by a writer", true, OtherProcessLock::Kind::Exclusive, false},
+    {"target read by another program", true, OtherProcessLock::Kind::Shared, false},
+    {"piece 2 read by another program", false, OtherProcessLock::Kind::Shared, true}};
 
-        EXPECT_EQ(CheckedJoin(settings, target), c.joins);
-        // The texts word for word, as users see them.
-        EXPECT_EQ(settings.StatusMessage, c.joins ? "The Files have been successfully joined"
-                                                  : "Error - Unable to join pieces into a file");
-        EXPECT_EQ(ReadFile(held), heldBytes) << "the held file is left as it was";
-        if (c.joins) {
-            EXPECT_EQ(ReadFile(target), whole);
-        }
+class TwoProcessesSmallJoin : public ::testing::TestWithParam<SmallJoinCase> {};
+
+TEST_P(TwoProcessesSmallJoin, SmallJoinStopsAtAHeldFileButNotAtAPieceBeingRead) {
+    const auto& c = GetParam();
+    TempFolder folder;
+    const std::string target = folder / "x";
+    const auto whole = WritePieces(target, {300, 300, 100});
+    const auto oldTarget = WritePattern(target, 50, 8);
+    const std::string held = c.lockTarget ? target : Piece(target, 2);
+    const auto heldBytes = ReadFile(held);
+    auto settings = EarlierSettings();
+    OtherProcessLock lock(held, c.kind);
+
+    EXPECT_EQ(CheckedJoin(settings, target), c.joins);
+    // The texts word for word, as users see them.
+    EXPECT_EQ(settings.StatusMessage, c.joins ? "The Files have been successfully joined"
+                                              : "Error - Unable to join pieces into a file");
+    EXPECT_EQ(ReadFile(held), heldBytes) << "the held file is left as it was";
+    if (c.joins) {
+        EXPECT_EQ(ReadFile(target), whole);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, TwoProcessesSmallJoin, ::testing::ValuesIn(kSmallJoinCases),
+                         NamedByWhat());
 
 TEST(TwoProcesses, SplitRefusesAnInputAnotherProcessIsWritingButNotOneItReads) {
     TempFolder temp;
@@ -158,30 +156,38 @@ TEST(TwoProcesses, SplitRefusesAnInputAnotherProcessIsWritingButNotOneItReads) {
 
 // A small split of an input that another program writes or reads: the summary is shown either
 // way, a writer stops the split before its first piece, a reader does not.
-TEST(TwoProcesses, SmallSplitStopsAtAnInputBeingWrittenButNotAtOneBeingRead) {
-    using Kind = OtherProcessLock::Kind;
-    constexpr std::int64_t kChunk = 1000;
-    for (const Kind kind : {Kind::Exclusive, Kind::Shared}) {
-        const bool writer = kind == Kind::Exclusive;
-        SCOPED_TRACE(writer ? "held by a writer" : "read by another program");
-        TempFolder folder;
-        const std::string input = folder / "held.txt";
-        const auto bytes = WritePattern(input, 2500);
-        auto settings = SettingsFor(folder / "out", kChunk);
-        RecordingDialog dialog;
-        OtherProcessLock lock(input, kind);
+class TwoProcessesSmallSplit : public ::testing::TestWithParam<OtherProcessLock::Kind> {};
 
-        EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
-        // The texts word for word, as users see them.
-        EXPECT_EQ(settings.StatusMessage, writer ? "Unable to break file into pieces"
-                                                 : "Successfully broken file into pieces");
-        EXPECT_EQ(settings.InfoMessage, "Selected File : " + input +
-                                            "\r\nSize of file  : 2500 bytes  \r\n This will "
-                                            "require 3 Files.");
-        EXPECT_EQ(std::filesystem::exists(Piece(folder / "out/held.txt", 1)), !writer);
-        EXPECT_EQ(ReadFile(input), bytes);
-    }
+TEST_P(TwoProcessesSmallSplit, SmallSplitStopsAtAnInputBeingWrittenButNotAtOneBeingRead) {
+    constexpr std::int64_t kChunk = 1000;
+    const auto kind = GetParam();
+    const bool writer = kind == OtherProcessLock::Kind::Exclusive;
+    TempFolder folder;
+    const std::string input = folder / "held.txt";
+    const auto bytes = WritePattern(input, 2500);
+    auto settings = SettingsFor(folder / "out", kChunk);
+    RecordingDialog dialog;
+    OtherProcessLock lock(input, kind);
+
+    EXPECT_EQ(CheckedSplit(settings, input, dialog), !writer);
+    // The texts word for word, as users see them.
+    EXPECT_EQ(settings.StatusMessage,
+              writer ? "Unable to break file into pieces" : "Successfully broken file into pieces");
+    EXPECT_EQ(settings.InfoMessage, "Selected File : " + input +
+                                        "\r\nSize of file  : 2500 bytes  \r\n This will "
+                                        "require 3 Files.");
+    EXPECT_EQ(std::filesystem::exists(Piece(folder / "out/held.txt", 1)), !writer);
+    EXPECT_EQ(ReadFile(input), bytes);
 }
+
+INSTANTIATE_TEST_SUITE_P(, TwoProcessesSmallSplit,
+                         ::testing::Values(OtherProcessLock::Kind::Exclusive,
+                                           OtherProcessLock::Kind::Shared),
+                         [](const auto& test) {
+                             return test.param == OtherProcessLock::Kind::Exclusive
+                                        ? "HeldByAWriter"
+                                        : "ReadByAnotherProgram";
+                         });
 
 // Starts `count` children that wait at one gate, then lets them all go at once; returns their
 // exit codes in the order started.

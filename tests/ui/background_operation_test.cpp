@@ -170,7 +170,7 @@ TEST(BackgroundOperation, GoingAwayCancelsTheWorkAndWaitsForItsCleanUp) {
     EXPECT_FALSE(doneCalled);
 }
 
-class BusyWindowTest : public MainWindowTest {
+class BackgroundOperationWindowTest : public MainWindowTest {
   protected:
     // An input of `size` pattern bytes to be split into pieces of `chunk` bytes, with the
     // worker's reads held at the gate.
@@ -196,7 +196,7 @@ class BusyWindowTest : public MainWindowTest {
 const char* const kShutInputs[] = {"imgSplit",  "ImgJoin",     "cmdOpenFile", "cmdOpenFolder",
                                    "txtFolder", "txtFileName", "lstFormat",   "chkBatchFile"};
 
-TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) {
+TEST_F(BackgroundOperationWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) {
     PrepareHeldSplit(4000, "1000");
     auto* fileName = Find<QLineEdit>("txtFileName");
     auto* list = Find<QListWidget>("lstFormat");
@@ -251,7 +251,7 @@ TEST_F(BusyWindowTest, InputDuringAnOperationIsDroppedAndDoesNotFireAfterwards) 
     EXPECT_EQ(program.endings, 1);
 }
 
-TEST_F(BusyWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
+TEST_F(BackgroundOperationWindowTest, ASizeFieldThatWasShutStaysShutAfterTheOperation) {
     PrepareHeldSplit(3000, "1000");
     Find<QListWidget>("lstFormat")->setCurrentRow(0);  // a preset shuts the size field
     ASSERT_FALSE(Find<QLineEdit>("txtFileChunk")->isEnabled());
@@ -273,7 +273,7 @@ int ProgressIn(const QString& status, const char* doing) {
                                                                        : -1;
 }
 
-TEST_F(BusyWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHint) {
+TEST_F(BackgroundOperationWindowTest, TheWindowKeepsItsEventLoopAndShowsProgressWithTheCancelHint) {
     // A piece is told done once it is hashed and on the medium, and the split copies one piece
     // ahead for each hashing thread: enough pieces that progress moves while the copy is held.
     const int pieces = CopyLoop::CoresToHashOn() + 3;
@@ -340,7 +340,8 @@ class PaintCounter : public QObject {
 
 // The checks of a split run on the worker too: held for two seconds on a slow medium, they leave
 // the window repainting and answering, and Esc meanwhile stops the split before the summary.
-TEST_F(BusyWindowTest, AHeldCheckLeavesTheWindowLiveAndEscStopsTheSplitBeforeItsSummary) {
+TEST_F(BackgroundOperationWindowTest,
+       AHeldCheckLeavesTheWindowLiveAndEscStopsTheSplitBeforeItsSummary) {
     WriteFile(input, PatternBytes(3000));
     Fill("txtFileName", input);
     Fill("txtFolder", out);

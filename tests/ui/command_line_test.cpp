@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/case_names.h"
 #include "tests/ui/ui_fakes.h"
 #include "ui/start_path.h"
 #include "ui/system_text.h"
@@ -19,7 +20,7 @@ std::optional<std::string> StartPathOf(const std::vector<const char*>& arguments
     return ui::StartPath(arguments);
 }
 
-TEST(StartPath, TheFirstArgumentThatIsNoOptionIsThePathAndTheRestIsIgnored) {
+TEST(CommandLineStartPath, TheFirstArgumentThatIsNoOptionIsThePathAndTheRestIsIgnored) {
     EXPECT_EQ(StartPathOf({}), std::nullopt);
     EXPECT_EQ(StartPathOf({"/media/report.doc.1.BRK"}), "/media/report.doc.1.BRK");
     EXPECT_EQ(StartPathOf({"first.doc", "second.doc", "--extra"}), "first.doc");
@@ -28,51 +29,59 @@ TEST(StartPath, TheFirstArgumentThatIsNoOptionIsThePathAndTheRestIsIgnored) {
     EXPECT_EQ(StartPathOf({"", "--help"}), std::nullopt);
 }
 
-TEST(StartPath, APieceOrChecksumFileGivesItsNameAndAnyOtherPathStaysAsItIs) {
-    struct Case {
-        std::string path;
-        std::string expected;
-    };
-    const Case cases[] = {
-        // Pieces and checksum files: the name they belong to, ready for Join.
-        {"/media/report.doc.1.BRK", "/media/report.doc"},
-        {"/media/report.doc.12.BRK", "/media/report.doc"},
-        {"/media/report.doc.32767.BRK", "/media/report.doc"},
-        {"report.doc.3.BRK", "report.doc"},
-        {"/media/report.doc.sha256", "/media/report.doc"},
-        {"report.doc.sha256", "report.doc"},
-        {"/media/a.BRK.b.2.BRK", "/media/a.BRK.b"},
-        {"/media/report.1.BRK.2.BRK", "/media/report.1.BRK"},
-        {"/media/ex\xC3\xA9.doc.2.BRK", "/media/ex\xC3\xA9.doc"},
-        {"/media/noextension.4.BRK", "/media/noextension"},
-        {"/media/x.9.BRK", "/media/x"},
-        // Any other path: as it is, ready for Break.
-        {"/media/report.doc", "/media/report.doc"},
-        {"/media/report.BRK.doc", "/media/report.BRK.doc"},
-        {"/media/report.doc.BRK", "/media/report.doc.BRK"},
-        {"/media/report.doc.0.BRK", "/media/report.doc.0.BRK"},
-        {"/media/report.doc.01.BRK", "/media/report.doc.01.BRK"},
-        {"/media/report.doc.-1.BRK", "/media/report.doc.-1.BRK"},
-        {"/media/report.doc.+1.BRK", "/media/report.doc.+1.BRK"},
-        {"/media/report.doc.1a.BRK", "/media/report.doc.1a.BRK"},
-        {"/media/report.doc. 1.BRK", "/media/report.doc. 1.BRK"},
-        {"/media/report.doc.1.brk", "/media/report.doc.1.brk"},
-        {"/media/report.doc.1.BRK.txt", "/media/report.doc.1.BRK.txt"},
-        {"/media/report.doc1.BRK", "/media/report.doc1.BRK"},
-        {"/media/report.doc.SHA256", "/media/report.doc.SHA256"},
-        {"/media/report.sha256.doc", "/media/report.sha256.doc"},
-        // A piece or checksum name with nothing before it has no name to join.
-        {"/media/.1.BRK", "/media/.1.BRK"},
-        {".1.BRK", ".1.BRK"},
-        {"/media/.sha256", "/media/.sha256"},
-        {".sha256", ".sha256"},
-        {"/media/", "/media/"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ui::FileFieldText(c.path, ".BRK"), c.expected) << c.path;
-    }
-    // The piece ending is the settings' extension, whatever it is.
+struct FieldCase {
+    std::string path;
+    std::string expected;
+};
+const FieldCase kFieldCases[] = {
+    // Pieces and checksum files: the name they belong to, ready for Join.
+    {"/media/report.doc.1.BRK", "/media/report.doc"},
+    {"/media/report.doc.12.BRK", "/media/report.doc"},
+    {"/media/report.doc.32767.BRK", "/media/report.doc"},
+    {"report.doc.3.BRK", "report.doc"},
+    {"/media/report.doc.sha256", "/media/report.doc"},
+    {"report.doc.sha256", "report.doc"},
+    {"/media/a.BRK.b.2.BRK", "/media/a.BRK.b"},
+    {"/media/report.1.BRK.2.BRK", "/media/report.1.BRK"},
+    {"/media/ex\xC3\xA9.doc.2.BRK", "/media/ex\xC3\xA9.doc"},
+    {"/media/noextension.4.BRK", "/media/noextension"},
+    {"/media/x.9.BRK", "/media/x"},
+    // Any other path: as it is, ready for Break.
+    {"/media/report.doc", "/media/report.doc"},
+    {"/media/report.BRK.doc", "/media/report.BRK.doc"},
+    {"/media/report.doc.BRK", "/media/report.doc.BRK"},
+    {"/media/report.doc.0.BRK", "/media/report.doc.0.BRK"},
+    {"/media/report.doc.01.BRK", "/media/report.doc.01.BRK"},
+    {"/media/report.doc.-1.BRK", "/media/report.doc.-1.BRK"},
+    {"/media/report.doc.+1.BRK", "/media/report.doc.+1.BRK"},
+    {"/media/report.doc.1a.BRK", "/media/report.doc.1a.BRK"},
+    {"/media/report.doc. 1.BRK", "/media/report.doc. 1.BRK"},
+    {"/media/report.doc.1.brk", "/media/report.doc.1.brk"},
+    {"/media/report.doc.1.BRK.txt", "/media/report.doc.1.BRK.txt"},
+    {"/media/report.doc1.BRK", "/media/report.doc1.BRK"},
+    {"/media/report.doc.SHA256", "/media/report.doc.SHA256"},
+    {"/media/report.sha256.doc", "/media/report.sha256.doc"},
+    // A piece or checksum name with nothing before it has no name to join.
+    {"/media/.1.BRK", "/media/.1.BRK"},
+    {".1.BRK", ".1.BRK"},
+    {"/media/.sha256", "/media/.sha256"},
+    {".sha256", ".sha256"},
+    {"/media/", "/media/"},
+    {"", ""},
+};
+
+class CommandLineFileField : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(CommandLineFileField, APieceOrChecksumFileGivesItsNameAndAnyOtherPathStaysAsItIs) {
+    const auto& c = GetParam();
+    EXPECT_EQ(ui::FileFieldText(c.path, ".BRK"), c.expected) << c.path;
+}
+
+INSTANTIATE_TEST_SUITE_P(, CommandLineFileField, ::testing::ValuesIn(kFieldCases),
+                         [](const auto& test) { return SpelledOut(test.param.path); });
+
+// The piece ending is the settings' extension, whatever it is.
+TEST(CommandLineStartPath, ThePieceEndingIsTheSettingsExtension) {
     EXPECT_EQ(ui::FileFieldText("/media/report.doc.2.PART", ".PART"), "/media/report.doc");
     EXPECT_EQ(ui::FileFieldText("/media/report.doc.2.BRK", ".PART"), "/media/report.doc.2.BRK");
     EXPECT_EQ(ui::FileFieldText("/media/report.doc.sha256", ".PART"), "/media/report.doc");
@@ -81,7 +90,7 @@ TEST(StartPath, APieceOrChecksumFileGivesItsNameAndAnyOtherPathStaysAsItIs) {
 
 // A path in any encoding (Latin-1 from an old medium, a broken name) reaches the engine with
 // the bytes it was given, whatever the window made of them for showing.
-TEST(SystemText, EveryByteStringComesBackWhole) {
+TEST(CommandLineSystemText, EveryByteStringComesBackWhole) {
     std::vector<std::string> texts = {
         "/media/caf\xE9.txt",              // Latin-1
         "/media/caf\xC3\xA9.txt",          // UTF-8
@@ -109,9 +118,9 @@ TEST(SystemText, EveryByteStringComesBackWhole) {
     }
 }
 
-using StartedWindowTest = MainWindowTest;
+using CommandLineWindowTest = MainWindowTest;
 
-TEST_F(StartedWindowTest, APathGivenAtTheStartFillsTheFileFieldAndNothingElse) {
+TEST_F(CommandLineWindowTest, APathGivenAtTheStartFillsTheFileFieldAndNothingElse) {
     auto* field = Find<QLineEdit>("txtFileName");
     EXPECT_EQ(field->text(), "");  // started without a path: as always
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/desktop/qt_desktop.h"
+#include "tests/support/case_names.h"
 #include "tests/support/temp_folder.h"
 
 namespace tessel::testing {
@@ -33,7 +34,7 @@ void WhenFileDialogOpens(std::function<void(QFileDialog&)> answer) {
     });
 }
 
-TEST(QtDialogService, TheFileDialogAcceptsAnyNameAndGivesNothingWhenCancelled) {
+TEST(DesktopServicesDialogs, TheFileDialogAcceptsAnyNameAndGivesNothingWhenCancelled) {
     TempFolder temp;
     desktop::QtDialogService service;
     const QString folder = QString::fromStdString(temp.path().string());
@@ -57,7 +58,7 @@ TEST(QtDialogService, TheFileDialogAcceptsAnyNameAndGivesNothingWhenCancelled) {
               typed);
 }
 
-TEST(QtDialogService, TheFolderBrowserOffersFoldersOnly) {
+TEST(DesktopServicesDialogs, TheFolderBrowserOffersFoldersOnly) {
     TempFolder temp;
     desktop::QtDialogService service;
     const QString folder = QString::fromStdString(temp.path().string());
@@ -84,54 +85,59 @@ QAbstractButton* ButtonOf(QMessageBox& box, const QString& caption) {
     return nullptr;
 }
 
-TEST(QtDialogService, TheReplaceQuestionKeepsTheFileUnlessReplaceIsChosen) {
+struct Answer {
+    const char* name;
+    std::function<void(QMessageBox&)> give;
+    bool replaces;
+};
+const Answer kAnswers[] = {
+    {"Esc", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
+    {"Enter", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, false},
+    {"Cancel", [](QMessageBox& box) { ButtonOf(box, "Cancel")->click(); }, false},
+    {"Replace", [](QMessageBox& box) { ButtonOf(box, "Replace")->click(); }, true},
+    {"close box", [](QMessageBox& box) { box.close(); }, false},
+};
+
+class DesktopServicesReplaceQuestion : public ::testing::TestWithParam<Answer> {};
+
+TEST_P(DesktopServicesReplaceQuestion, TheReplaceQuestionKeepsTheFileUnlessReplaceIsChosen) {
     desktop::QtDialogService service;
     QWidget owner;
     owner.show();
     const desktop::ReplaceQuestion question{"Tessel v.1.0", "a.doc already holds 3 bytes. Replace?",
                                             "Replace", "Cancel"};
-    struct Answer {
-        const char* name;
-        std::function<void(QMessageBox&)> give;
-        bool replaces;
-    };
-    const Answer answers[] = {
-        {"Esc", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
-        {"Enter", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, false},
-        {"Cancel", [](QMessageBox& box) { ButtonOf(box, "Cancel")->click(); }, false},
-        {"Replace", [](QMessageBox& box) { ButtonOf(box, "Replace")->click(); }, true},
-        {"close box", [](QMessageBox& box) { box.close(); }, false},
-    };
-    for (const auto& answer : answers) {
-        bool seen = false;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
-                ADD_FAILURE() << "no question is open";
-                return;
-            }
-            seen = true;
-            EXPECT_EQ(box->parentWidget(), &owner) << "the question stands over the window";
-            EXPECT_EQ(box->windowTitle(), "Tessel v.1.0");
-            EXPECT_EQ(box->text(), "a.doc already holds 3 bytes. Replace?");
-            EXPECT_EQ(box->icon(), QMessageBox::Question);
-            EXPECT_EQ(box->buttons().size(), 2);
-            QAbstractButton* cancel = ButtonOf(*box, "Cancel");
-            if (ButtonOf(*box, "Replace") == nullptr || cancel == nullptr) {
-                ADD_FAILURE() << "a button is missing";
-                box->reject();
-                return;
-            }
-            EXPECT_EQ(box->defaultButton(), cancel);
-            EXPECT_EQ(box->escapeButton(), cancel);
-            answer.give(*box);
-        });
-        EXPECT_EQ(service.AskToReplace(&owner, question), answer.replaces) << answer.name;
-        EXPECT_TRUE(seen) << answer.name;
-    }
+    const auto& answer = GetParam();
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            ADD_FAILURE() << "no question is open";
+            return;
+        }
+        seen = true;
+        EXPECT_EQ(box->parentWidget(), &owner) << "the question stands over the window";
+        EXPECT_EQ(box->windowTitle(), "Tessel v.1.0");
+        EXPECT_EQ(box->text(), "a.doc already holds 3 bytes. Replace?");
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        EXPECT_EQ(box->buttons().size(), 2);
+        QAbstractButton* cancel = ButtonOf(*box, "Cancel");
+        if (ButtonOf(*box, "Replace") == nullptr || cancel == nullptr) {
+            ADD_FAILURE() << "a button is missing";
+            box->reject();
+            return;
+        }
+        EXPECT_EQ(box->defaultButton(), cancel);
+        EXPECT_EQ(box->escapeButton(), cancel);
+        answer.give(*box);
+    });
+    EXPECT_EQ(service.AskToReplace(&owner, question), answer.replaces) << answer.name;
+    EXPECT_TRUE(seen) << answer.name;
 }
 
-TEST(HelpViewer, ShowsTheHelpFileOrSaysThatItIsMissing) {
+INSTANTIATE_TEST_SUITE_P(, DesktopServicesReplaceQuestion, ::testing::ValuesIn(kAnswers),
+                         [](const auto& test) { return CamelCase(test.param.name); });
+
+TEST(DesktopServicesHelpViewer, ShowsTheHelpFileOrSaysThatItIsMissing) {
     TempFolder temp;
     desktop::QtHelpService service;
     const QString helpFile = QString::fromStdString(temp / "Tessel.hlp");

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/case_names.h"
+
 namespace tessel::ui {
 namespace {
 
@@ -28,34 +30,40 @@ TEST(FieldText, AFieldOfBlanksOnlyIsBlank) {
     EXPECT_TRUE(IsBlank(CutAtNul(std::string(" \0/tmp", 6))));
 }
 
-TEST(FieldText, ChunkSizeMustBeAWholeNumberInTheSigned64BitRange) {
-    struct Case {
-        std::string text;
-        std::optional<std::int64_t> expected;
-    };
-    const Case cases[] = {
-        {"1457644", 1457644},
-        {"  1457644 ", 1457644},
-        {"+5", 5},
-        {"0", 0},
-        {"-1", -1},
-        {"2147483648", 2147483648},
-        {"9223372036854775807", 9223372036854775807},
-        {"9223372036854775808", std::nullopt},
-        {"-9223372036854775809", std::nullopt},
-        {"", std::nullopt},
-        {"   ", std::nullopt},
-        {"abc", std::nullopt},
-        {"12abc", std::nullopt},
-        {"1 2", std::nullopt},
-        {"1.5", std::nullopt},
-        {"-", std::nullopt},
-        {"+", std::nullopt},
-        {"+-5", std::nullopt},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseChunkSize(c.text), c.expected) << '"' << c.text << '"';
+struct ChunkCase {
+    std::string text;
+    std::optional<std::int64_t> expected;
+};
+const ChunkCase kChunkCases[] = {
+    {"1457644", 1457644},
+    {"  1457644 ", 1457644},
+    {"+5", 5},
+    {"0", 0},
+    {"-1", -1},
+    {"2147483648", 2147483648},
+    {"9223372036854775807", 9223372036854775807},
+    {"9223372036854775808", std::nullopt},
+    {"-9223372036854775809", std::nullopt},
+    {"", std::nullopt},
+    {"   ", std::nullopt},
+    {"abc", std::nullopt},
+    {"12abc", std::nullopt},
+    {"1 2", std::nullopt},
+    {"1.5", std::nullopt},
+    {"-", std::nullopt},
+    {"+", std::nullopt},
+    {"+-5", std::nullopt},
+};
+
+class FieldTextChunkSize : public ::testing::TestWithParam<ChunkCase> {};
+
+TEST_P(FieldTextChunkSize, ChunkSizeMustBeAWholeNumberInTheSigned64BitRange) {
+    const auto& c = GetParam();
+    EXPECT_EQ(ParseChunkSize(c.text), c.expected) << '"' << c.text << '"';
 }
+
+INSTANTIATE_TEST_SUITE_P(, FieldTextChunkSize, ::testing::ValuesIn(kChunkCases),
+                         [](const auto& test) { return testing::SpelledOut(test.param.text); });
 
 TEST(FieldText, PresetEntriesGiveTheirMediumSizes) {
     const char* sizes[] = {"1457644",    "1213952",   "2931712",    "4194304",    "104857600",

@@ -24,12 +24,6 @@
 namespace tessel::testing {
 namespace {
 
-constexpr int kTwips = 15;
-
-QRect Twips(int left, int top, int width, int height) {
-    return {left / kTwips, top / kTwips, width / kTwips, height / kTwips};
-}
-
 // What one showing of the dialog looked like.
 struct Seen {
     QPointer<QWidget> dialog;
@@ -158,14 +152,14 @@ TEST(InfoDialog, ALongSummaryIsCutAtTheLabelsBottomEdgeAndAnEmptyOneShowsNothing
     EXPECT_EQ(seen[1].message, "");
 }
 
-class SplitWithDialogTest : public MainWindowTest {
+class InfoDialogSplitTest : public MainWindowTest {
   protected:
     void SetUp() override { Open(presenter); }
     ui::InfoDialogPresenter presenter;
     TempFolder temp;
 };
 
-TEST_F(SplitWithDialogTest, TwoSplitsInARowShowTwoFreshDialogsEachWithItsOwnSummary) {
+TEST_F(InfoDialogSplitTest, TwoSplitsInARowShowTwoFreshDialogsEachWithItsOwnSummary) {
     const std::string small = temp / "small.txt";
     const std::string large = temp / "large.bin";
     WriteFile(small, PatternBytes(10));

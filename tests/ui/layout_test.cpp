@@ -29,7 +29,6 @@
 namespace tessel::testing {
 namespace {
 
-constexpr int kTwips = 15;
 // The recovery row under the batch check box, and how far it moves what lies below it.
 constexpr int kRow = 330;
 
@@ -167,9 +166,7 @@ TEST_F(LayoutTest, EveryControlHasItsKindPlaceTextsAndFont) {
         if (control == nullptr) continue;
         EXPECT_TRUE(control->inherits(row.kind)) << row.name;
         EXPECT_EQ(control->parentWidget()->objectName(), row.container) << row.name;
-        EXPECT_EQ(control->geometry(), QRect(row.left / kTwips, row.top / kTwips,
-                                             row.width / kTwips, row.height / kTwips))
-            << row.name;
+        EXPECT_EQ(control->geometry(), Twips(row.left, row.top, row.width, row.height)) << row.name;
         if (row.text != nullptr) {
             EXPECT_EQ(TextOf(control), QString::fromUtf8(row.text)) << row.name;
         }

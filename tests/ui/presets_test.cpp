@@ -76,7 +76,7 @@ TEST_F(PresetsTest, TheKeyboardChoosesPresetsToo) {
 }
 
 // Each entry's label and size stand in the help file's table of piece sizes, in list order.
-TEST(PresetHelp, TheHelpFileListsEveryPresetWithItsSize) {
+TEST(PresetsHelp, TheHelpFileListsEveryPresetWithItsSize) {
     const auto bytes = ReadFile(TESSEL_HELP_SOURCE);
     const std::string help(bytes.begin(), bytes.end());
     const auto section = help.find("<a name=\"presets\">");

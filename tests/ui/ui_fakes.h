@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRect>
 #include <QString>
 #include <QTest>
 #include <QWidget>
@@ -23,6 +24,7 @@
 
 #include "engine/shared_settings.h"
 #include "platform/desktop/desktop_services.h"
+#include "tests/support/temp_folder.h"
 #include "tests/ui/gated_file_system.h"
 #include "ui/dlg_info.h"
 #include "ui/field_text.h"
@@ -30,14 +32,11 @@
 
 namespace tessel::testing {
 
-// The names in a folder, to show that nothing was added, removed or left behind; none where
-// there is no folder.
-inline std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    if (!std::filesystem::exists(folder)) return names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
+// The window is laid out in twips, as it was designed: 15 to a pixel.
+inline constexpr int kTwips = 15;
+
+inline QRect Twips(int left, int top, int width, int height) {
+    return {left / kTwips, top / kTwips, width / kTwips, height / kTwips};
 }
 
 // The row of "Custom" in the preset list: the last one.
