@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/messages.h"
 #include "engine/recovery_code.h"
 
 namespace tessel {
@@ -327,6 +328,18 @@ ListReading ParseChecksumFile(std::string_view text, std::string_view name,
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
     return reader.Finish(list);
+}
+
+std::optional<std::string_view> ListRefusal(ListReading reading) {
+    switch (reading) {
+        case ListReading::Complete:
+            return std::nullopt;
+        case ListReading::Incomplete:
+            return messages::kChecksumFileIncomplete;
+        case ListReading::NotUnderstood:
+            break;
+    }
+    return messages::kChecksumFileUnreadable;
 }
 
 }  // namespace tessel

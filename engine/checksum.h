@@ -115,6 +115,10 @@ class ChecksumListReader {
 ListReading ReadChecksumFile(platform::Folder& folder, const std::string& listName,
                              std::string_view name, std::string_view extension, ChecksumList& list);
 
+// The status a join or a check of the pieces gives for a list read that way; nothing for a
+// complete list.
+std::optional<std::string_view> ListRefusal(ListReading reading);
+
 // The whole of a checksum file's text read at once (for tests and the fuzz targets).
 ListReading ParseChecksumFile(std::string_view text, std::string_view name,
                               std::string_view extension, ChecksumList& list);

@@ -111,14 +111,9 @@ class JoinChecker {
 
     // The pieces the checksum file lists, each there and, where the list says, of its length.
     std::optional<Report> PlanFromList() {
-        switch (ReadChecksumFile(*folder_, listName_, name_, request_.extension, list_)) {
-            case ListReading::Complete:
-                break;
-            case ListReading::Incomplete:
-                return Fail(messages::kChecksumFileIncomplete);
-            case ListReading::NotUnderstood:
-                return Fail(messages::kChecksumFileUnreadable);
-        }
+        if (const auto refusal = ListRefusal(
+                ReadChecksumFile(*folder_, listName_, name_, request_.extension, list_)))
+            return Fail(*refusal);
         for (std::int64_t n = 1; n <= list_.Pieces(); ++n) {
             const auto info = folder_->Examine(Piece(n), Follow::Yes);
             if (info.kind == EntryKind::Unknown) return Fail();

@@ -57,14 +57,9 @@ Report ReadSet(const JoinRequest& request, platform::FileSystem& files, ListedSe
     const std::string listName = set.name + kChecksumSuffix;
     if (set.folder->Examine(listName, Follow::No).kind != EntryKind::RegularFile)
         return fail(messages::kChecksumFileUnreadable);
-    switch (ReadChecksumFile(*set.folder, listName, set.name, request.extension, set.list)) {
-        case ListReading::Complete:
-            break;
-        case ListReading::Incomplete:
-            return fail(messages::kChecksumFileIncomplete);
-        case ListReading::NotUnderstood:
-            return fail(messages::kChecksumFileUnreadable);
-    }
+    if (const auto refusal = ListRefusal(
+            ReadChecksumFile(*set.folder, listName, set.name, request.extension, set.list)))
+        return fail(*refusal);
     if (set.list.RecoveryPieces() > 0) {
         const auto& header = *set.list.header;
         set.code = RecoveryCode::FromName(header.code, static_cast<int>(header.pieces),
