@@ -92,7 +92,7 @@ std::array<unsigned char, kMarkerBytes> MarkerAt(std::int64_t offset) {
 // Offsets of the markers: both ends, straddling the first two piece boundaries and next to
 // them where the input reaches that far, and past the 32-bit and 4 GiB limits.
 std::vector<std::int64_t> MarkerOffsets(std::int64_t chunk) {
-    const auto marker = static_cast<std::int64_t>(kMarkerBytes);
+    constexpr auto marker = static_cast<std::int64_t>(kMarkerBytes);
     std::vector<std::int64_t> offsets = {0,
                                          chunk - marker / 2,
                                          chunk + 64,
@@ -101,7 +101,7 @@ std::vector<std::int64_t> MarkerOffsets(std::int64_t chunk) {
                                          3 * kGiB + 12345,
                                          4 * kGiB + 4096,
                                          kInputSize - marker};
-    std::erase_if(offsets, [marker](std::int64_t offset) { return offset > kInputSize - marker; });
+    std::erase_if(offsets, [](std::int64_t offset) { return offset > kInputSize - marker; });
     return offsets;
 }
 
