@@ -8,8 +8,12 @@ with EIO, ENOSPC and EACCES (strace -e inject=CALL:error=E:when=N) in a fresh co
 scenario's folder. Reads, writes and kernel copies are also cut short, one per run, by a library
 preloaded into the driver (fault_shim.cpp), since a tracer can fail a call or fake its result but
 never shorten it. Where the system forbids tracing, that library fails the calls too (the C
-library's functions then stand for the system calls). The calls are enumerated from what the
-clean run shows, never from a list, so the sweep follows the engine as its calls change.
+library's functions then stand for the system calls). strace counts a call per thread and over
+every file, so a call whose count would not name the same file in every run (one that other
+threads make on the scenario's files, or that a sanitizer's memory probes make on a pipe
+meanwhile) fails through that library too, which counts each thread's calls on those files only.
+The calls are enumerated from what the clean run shows, never from a list, so the sweep follows
+the engine as its calls change.
 
 After every run:
   - the driver exited 0 with a success text or 1 with a failure text: no crash, no hang, no
@@ -76,8 +80,8 @@ ERRORS = ("EIO", "ENOSPC", "EACCES")
 FIRST_OCCURRENCES = 32
 SAMPLED_OCCURRENCES = 8
 RUN_TIMEOUT = 30
-# A run whose fault missed its call is made again this many times in all: a sanitizer's run time
-# makes calls of its own (writes to a pipe to probe memory) whose number varies between runs.
+# A run whose fault missed its call is made again this many times in all: threads may still order
+# their calls differently from one run to the next.
 ATTEMPTS = 3
 # Builds instrumented by sanitizers (the test script sets this) run many times slower: there each
 # call fails once, with the errors in turn, rather than once with each.
@@ -516,9 +520,11 @@ def traced_environment():
 @dataclasses.dataclass
 class Traced:
     """What a clean run under strace showed: the first thread's calls that touch the folder, as
-    call -> [(n, target)], and the calls that other threads make on the folder's files."""
+    call -> [(n, target)], and the calls whose count strace cannot tie to a file: those other
+    threads make on the folder's files, and those the first thread also makes on a pipe while it
+    works there."""
     calls: dict
-    threaded: set
+    unsteady: set
 
 
 def learn_strace(scenario, folder, logs):
@@ -526,7 +532,10 @@ def learn_strace(scenario, folder, logs):
     fault at N lands on the Nth such call of every thread that makes one, on whatever file (the
     dynamic loader's own reads among them): a call that a thread besides the first makes on the
     folder's files is left to the preloaded library, which counts each thread's calls apart and
-    only those on the folder's files."""
+    only those on the folder's files. So is a call the first thread also makes on a pipe while
+    it works on the folder: a sanitizer probes memory by writing to a pipe, as often as other
+    threads leave it to, so the Nth write differs from run to run (and a sanitizer whose probe
+    fails stops in a check of its own, never to end)."""
     prefix = os.path.join(logs, "clean")
     result = subprocess.run(strace_command(prefix, None) + scenario.command(folder),
                             env=traced_environment(), capture_output=True, text=True,
@@ -547,9 +556,20 @@ def learn_strace(scenario, folder, logs):
             if first_thread:
                 traced.calls.setdefault(call, {}).setdefault(counts[call], target)
             else:
-                traced.threaded.add(call)
+                traced.unsteady.add(call)
+        if first_thread:
+            traced.unsteady |= calls_on_pipes_between_calls_on(lines, folder)
     traced.calls = {call: sorted(found.items()) for call, found in traced.calls.items()}
     return result, traced
+
+
+def calls_on_pipes_between_calls_on(lines, folder):
+    """The calls one thread makes on a pipe between its first and last call on the folder."""
+    on_folder = [i for i, line in enumerate(lines) if strace_target(line, folder) is not None]
+    if not on_folder:
+        return set()
+    return {strace_call(line) for line in lines[on_folder[0]:on_folder[-1]]
+            if "<pipe:[" in line and strace_call(line) is not None}
 
 
 def shim_environment(shim, folder, log, fault=None):
@@ -613,11 +633,11 @@ def failing_faults(method, calls):
 
 def plan_faults(traced, shim_calls, use_strace):
     if use_strace:
-        # The calls other threads make too fail through the library, in every thread.
+        # The calls strace cannot count faithfully fail through the library, in every thread.
         faults = failing_faults("strace", {call: found for call, found in traced.calls.items()
-                                           if call not in traced.threaded})
+                                           if call not in traced.unsteady})
         faults += failing_faults("shim", {call: found for call, found in shim_calls.items()
-                                          if strace_name(function_of(call)) in traced.threaded})
+                                          if strace_name(function_of(call)) in traced.unsteady})
     else:
         faults = failing_faults("shim", shim_calls)
     for call, found in sorted(shim_calls.items()):
